@@ -1,0 +1,94 @@
+# toolbox_add_plugin: builds one plug-in for every host found.
+#
+#   toolbox_add_plugin(NAME SOURCES src... API 32|64 [INCLUDES dir...]
+#                      [LIBRARIES lib...] [OUTPUT_DIR dir] [BUNDLED_ONLY])
+#
+# Every build compiles the gateway sources together with the version stub
+# common/cpp_mexapi_version.cpp and links with the version script that
+# exports exactly mexFunction and mexfilerequiredapiversion under node MEX.
+#   bundled: build/<preset>/bundled/NAME.mexa64, against host/ (always)
+#   octave:  build/<preset>/octave/NAME.mex, against Octave's headers
+#   matlab:  build/<preset>/matlab/NAME.mexa64, against a MATLAB installation
+# API 32 plug-ins bind the _700 (32-bit size) family, API 64 the _730 one.
+
+set(TOOLBOX_RELEASE_WORD 0x0002016B)
+set(TOOLBOX_API32_WORD 0x07000000)
+set(TOOLBOX_API64_WORD 0x07300000)
+
+set(TOOLBOX_PLUGINS "" CACHE INTERNAL "plug-ins built for the hosts")
+
+function(_toolbox_plugin_common target name api)
+  set_target_properties(${target} PROPERTIES
+    OUTPUT_NAME ${name}
+    PREFIX ""
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    LINK_DEPENDS ${PROJECT_SOURCE_DIR}/common/mexplugin.map)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/common/cpp_mexapi_version.cpp)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/common)
+  if(api STREQUAL "32")
+    set(word ${TOOLBOX_API32_WORD})
+  elseif(api STREQUAL "64")
+    set(word ${TOOLBOX_API64_WORD})
+  else()
+    message(FATAL_ERROR "toolbox_add_plugin(${name}): API must be 32 or 64")
+  endif()
+  target_compile_definitions(${target} PRIVATE
+    MEX_RELEASE_WORD=${TOOLBOX_RELEASE_WORD} MEX_TARGET_API_WORD=${word})
+  target_link_options(${target} PRIVATE
+    -Wl,--version-script=${PROJECT_SOURCE_DIR}/common/mexplugin.map -Wl,-z,defs)
+endfunction()
+
+function(toolbox_add_plugin name)
+  cmake_parse_arguments(ARG "BUNDLED_ONLY" "API;OUTPUT_DIR" "SOURCES;INCLUDES;LIBRARIES" ${ARGN})
+  if(NOT ARG_OUTPUT_DIR)
+    set(ARG_OUTPUT_DIR ${TOOLBOX_BUNDLED_DIR})
+  endif()
+
+  add_library(${name}_bundled MODULE ${ARG_SOURCES})
+  _toolbox_plugin_common(${name}_bundled ${name} ${ARG_API})
+  set_target_properties(${name}_bundled PROPERTIES
+    SUFFIX .mexa64
+    LIBRARY_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIR}
+    BUILD_RPATH "\$ORIGIN;${TOOLBOX_BUNDLED_DIR}")
+  if(ARG_API STREQUAL "32")
+    target_compile_definitions(${name}_bundled PRIVATE MX_COMPAT_32)
+  endif()
+  target_compile_definitions(${name}_bundled PRIVATE TOOLBOX_HOST_BUNDLED)
+  target_include_directories(${name}_bundled PRIVATE ${ARG_INCLUDES})
+  target_link_libraries(${name}_bundled PRIVATE mx mex ${ARG_LIBRARIES})
+  if(ARG_BUNDLED_ONLY)
+    return()
+  endif()
+  set(TOOLBOX_PLUGINS ${TOOLBOX_PLUGINS} ${name} CACHE INTERNAL "")
+
+  if(TOOLBOX_OCTAVE_FOUND)
+    add_library(${name}_octave MODULE ${ARG_SOURCES})
+    _toolbox_plugin_common(${name}_octave ${name} ${ARG_API})
+    set_target_properties(${name}_octave PROPERTIES
+      SUFFIX .mex
+      LIBRARY_OUTPUT_DIRECTORY ${TOOLBOX_OCTAVE_DIR})
+    target_compile_definitions(${name}_octave PRIVATE TOOLBOX_HOST_OCTAVE)
+    target_include_directories(${name}_octave SYSTEM PRIVATE ${TOOLBOX_OCTAVE_INCLUDE_DIRS})
+    target_include_directories(${name}_octave PRIVATE ${ARG_INCLUDES})
+    target_link_directories(${name}_octave PRIVATE ${TOOLBOX_OCTAVE_LIBRARY_DIR})
+    target_link_libraries(${name}_octave PRIVATE octinterp octave ${ARG_LIBRARIES})
+  endif()
+
+  if(TOOLBOX_MATLAB_FOUND)
+    add_library(${name}_matlab MODULE ${ARG_SOURCES})
+    _toolbox_plugin_common(${name}_matlab ${name} ${ARG_API})
+    set_target_properties(${name}_matlab PROPERTIES
+      SUFFIX .mexa64
+      LIBRARY_OUTPUT_DIRECTORY ${TOOLBOX_MATLAB_DIR})
+    if(ARG_API STREQUAL "32")
+      target_compile_definitions(${name}_matlab PRIVATE MX_COMPAT_32)
+    endif()
+    target_compile_definitions(${name}_matlab PRIVATE MATLAB_MEX_FILE TOOLBOX_HOST_MATLAB)
+    target_include_directories(${name}_matlab SYSTEM PRIVATE ${Matlab_INCLUDE_DIRS})
+    target_include_directories(${name}_matlab PRIVATE ${ARG_INCLUDES})
+    target_link_libraries(${name}_matlab PRIVATE
+      ${Matlab_MX_LIBRARY} ${Matlab_MEX_LIBRARY} ${ARG_LIBRARIES})
+    target_link_options(${name}_matlab PRIVATE -static-libstdc++)
+  endif()
+endfunction()

@@ -1,0 +1,90 @@
+// mexhost.h: the embedding interface of the bundled host (C++ only).
+//
+// Tools and tests use it to open a plug-in, call it like MATLAB would, and
+// read back the outputs, the error, or the contract violations of the call.
+#ifndef MEXHOST_MEXHOST_H
+#define MEXHOST_MEXHOST_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mex.h"
+
+namespace mexhost {
+
+// The two words a plug-in reports through mexfilerequiredapiversion.
+constexpr unsigned kReleaseWord = 0x0002016B;
+constexpr unsigned kApi32 = 0x07000000;  // 32-bit sizes, binds the _700 family
+constexpr unsigned kApi64 = 0x07300000;  // 64-bit sizes, binds the _730 family
+
+// Thrown by mexErrMsgTxt/mexErrMsgIdAndTxt and by host functions that fail;
+// caught by the host at the end of the plug-in call. Plug-ins never see it.
+struct MexError {
+  std::string identifier;
+  std::string message;
+};
+
+// An array owned by the caller of the host (not by any plug-in call).
+struct ArrayDeleter {
+  void operator()(mxArray *array) const { mxDestroyArray(array); }
+};
+using ArrayPtr = std::unique_ptr<mxArray, ArrayDeleter>;
+
+struct CallResult {
+  enum class Status { ok, error, violation };
+  Status status = Status::ok;
+  std::vector<ArrayPtr> outputs;        // status ok: nlhs outputs (one for ans when nlhs is 0)
+  std::string identifier;               // status error
+  std::string message;                  // status error
+  std::vector<std::string> violations;  // status violation: every contract breach found
+  int hostCalls = 0;                    // mexCallMATLAB / mexCallMATLABWithObject calls made
+};
+
+class MEX_API Plugin {
+ public:
+  // Opens the shared library at path; on failure returns null and says why.
+  static std::unique_ptr<Plugin> open(const std::string &path, std::string *why);
+  ~Plugin();
+  Plugin(const Plugin &) = delete;
+  Plugin &operator=(const Plugin &) = delete;
+
+  // One MATLAB-level call. Inputs are only read; the host checks that.
+  CallResult call(int nlhs, const std::vector<const mxArray *> &inputs) const;
+
+  const std::string &name() const { return name_; }
+  unsigned releaseWord() const { return releaseWord_; }
+  unsigned apiWord() const { return apiWord_; }
+  bool hasVersionFunction() const { return hasVersionFunction_; }
+
+ private:
+  Plugin() = default;
+  using Gateway = void (*)(int, mxArray *[], int, const mxArray *[]);
+  void *handle_ = nullptr;
+  Gateway gateway_ = nullptr;
+  std::string name_;
+  unsigned releaseWord_ = 0;
+  unsigned apiWord_ = 0;
+  bool hasVersionFunction_ = false;
+};
+
+// Element k (in storage order, stored entries for sparse arrays) of a
+// numeric, logical or char array, converted to double; its imaginary part
+// when asked for (complex arrays only).
+MX_API double elementAsDouble(const mxArray *array, size_t k, bool imaginary = false);
+
+// The file suffix of plug-ins on this platform: ".mexa64" or ".mexw64".
+MEX_API const char *pluginSuffix();
+
+// Host functions reachable through mexCallMATLAB ("zeros", "ones" and any a
+// test registers). They create outputs with the mx constructors and report
+// failures by throwing MexError.
+using HostFunction = void (*)(int nlhs, mxArray *plhs[], int nrhs, const mxArray *const prhs[]);
+MEX_API void registerFunction(const std::string &name, HostFunction function);
+MEX_API bool callFunction(const std::string &name, int nlhs, mxArray *plhs[], int nrhs,
+                          const mxArray *const prhs[]);
+
+}  // namespace mexhost
+
+#endif

@@ -1,0 +1,92 @@
+// casetools.h: MATLAB literals, array display and comparison, and case files.
+//
+// A case file holds one call per line with its exact expected outputs:
+//
+//   # comment
+//   [@tag ...] NAME(ARG, ...) -> OUT1, OUT2        expected outputs (nargout 2)
+//   [@tag ...] NAME(ARG, ...) -> error('ID', 'MESSAGE')
+//   [@tag ...] NAME(ARG, ...) ->                   nargout 0, nothing returned
+//
+// Tags: @bundled, @octave, @windows restrict a line to the hosts named;
+// @nargout=N sets the number of outputs requested (for error lines, which
+// otherwise request one). A line ending in "..." continues on the next.
+#ifndef MEXHOST_CASETOOLS_H
+#define MEXHOST_CASETOOLS_H
+
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "mexhost.h"
+
+namespace mexhost {
+
+struct ParseError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Parses one MATLAB literal expression into a new host-owned array.
+ArrayPtr parseLiteral(const std::string &text);
+
+// A call written as NAME(ARG, ...): the name and each argument's text.
+struct CallText {
+  std::string name;
+  std::vector<std::string> args;
+};
+CallText splitCall(const std::string &text);
+
+// Splits at top-level commas (outside brackets, parentheses and quotes).
+std::vector<std::string> splitTopLevel(const std::string &text, char separator);
+
+// The array as a literal that parseLiteral reads back to an identical array.
+std::string toLiteral(const mxArray *array);
+
+// The array as MATLAB would display it under the given variable name.
+std::string display(const std::string &name, const mxArray *array);
+
+// Exact comparison: class, every dimension, sparsity, complexity and the bits
+// of every element, with every NaN equal to every NaN. On a difference,
+// returns false and says where.
+bool sameArray(const mxArray *expected, const mxArray *actual, std::string *why);
+
+struct Case {
+  std::string file;
+  int line = 0;
+  std::string text;  // the whole case, continuations joined
+  std::vector<std::string> hosts;  // empty: every host
+  CallText call;
+  int nargout = 0;
+  bool expectError = false;
+  std::string errorId;
+  std::string errorMessage;
+  std::vector<std::string> expected;  // literal texts, one per output
+};
+
+// Reads a case file; throws ParseError naming file and line on bad syntax.
+std::vector<Case> readCaseFile(const std::string &path);
+
+// Opens plug-ins by name from a folder, once each.
+class PluginShelf {
+ public:
+  explicit PluginShelf(std::string folder) : folder_(std::move(folder)) {}
+  const Plugin *get(const std::string &name, std::string *why);
+
+ private:
+  std::string folder_;
+  std::map<std::string, std::unique_ptr<Plugin>> plugins_;
+};
+
+struct CaseOutcome {
+  enum class Kind { passed, failed, skipped };
+  Kind kind = Kind::passed;
+  std::string detail;
+};
+
+// Runs one case in the bundled host named `host` ("bundled" or "windows").
+CaseOutcome runCase(const Case &testCase, PluginShelf &shelf, const std::string &host);
+
+}  // namespace mexhost
+
+#endif
