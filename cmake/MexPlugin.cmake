@@ -1,7 +1,8 @@
 # toolbox_add_plugin: builds one plug-in for every host found.
 #
-#   toolbox_add_plugin(NAME SOURCES src... API 32|64 [INCLUDES dir...]
-#                      [LIBRARIES lib...] [OUTPUT_DIR dir] [BUNDLED_ONLY])
+#   toolbox_add_plugin(NAME SOURCES src... API 32|64 [HELP NAME.m]
+#                      [INCLUDES dir...] [LIBRARIES lib...] [OUTPUT_DIR dir]
+#                      [BUNDLED_ONLY])
 #
 # Every build compiles the gateway sources together with the version stub
 # common/cpp_mexapi_version.cpp and links with the version script that
@@ -10,12 +11,14 @@
 #   octave:  build/<preset>/octave/NAME.mex, against Octave's headers
 #   matlab:  build/<preset>/matlab/NAME.mexa64, against a MATLAB installation
 # API 32 plug-ins bind the _700 (32-bit size) family, API 64 the _730 one.
+# The help file is copied beside the Octave and MATLAB plug-ins, where
+# "help NAME" finds it.
 
 set(TOOLBOX_RELEASE_WORD 0x0002016B)
 set(TOOLBOX_API32_WORD 0x07000000)
 set(TOOLBOX_API64_WORD 0x07300000)
 
-set(TOOLBOX_PLUGINS "" CACHE INTERNAL "plug-ins built for the hosts")
+set(TOOLBOX_PLUGINS "" CACHE INTERNAL "plug-ins built for the hosts, as NAME=APIWORD")
 
 function(_toolbox_plugin_common target name api)
   set_target_properties(${target} PROPERTIES
@@ -40,7 +43,7 @@ function(_toolbox_plugin_common target name api)
 endfunction()
 
 function(toolbox_add_plugin name)
-  cmake_parse_arguments(ARG "BUNDLED_ONLY" "API;OUTPUT_DIR" "SOURCES;INCLUDES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(ARG "BUNDLED_ONLY" "API;OUTPUT_DIR;HELP" "SOURCES;INCLUDES;LIBRARIES" ${ARGN})
   if(NOT ARG_OUTPUT_DIR)
     set(ARG_OUTPUT_DIR ${TOOLBOX_BUNDLED_DIR})
   endif()
@@ -60,7 +63,12 @@ function(toolbox_add_plugin name)
   if(ARG_BUNDLED_ONLY)
     return()
   endif()
-  set(TOOLBOX_PLUGINS ${TOOLBOX_PLUGINS} ${name} CACHE INTERNAL "")
+  if(ARG_API STREQUAL "32")
+    set(word ${TOOLBOX_API32_WORD})
+  else()
+    set(word ${TOOLBOX_API64_WORD})
+  endif()
+  set(TOOLBOX_PLUGINS ${TOOLBOX_PLUGINS} ${name}=${word} CACHE INTERNAL "")
 
   if(TOOLBOX_OCTAVE_FOUND)
     add_library(${name}_octave MODULE ${ARG_SOURCES})
@@ -73,6 +81,9 @@ function(toolbox_add_plugin name)
     target_include_directories(${name}_octave PRIVATE ${ARG_INCLUDES})
     target_link_directories(${name}_octave PRIVATE ${TOOLBOX_OCTAVE_LIBRARY_DIR})
     target_link_libraries(${name}_octave PRIVATE octinterp octave ${ARG_LIBRARIES})
+    if(ARG_HELP)
+      configure_file(${ARG_HELP} ${TOOLBOX_OCTAVE_DIR}/${name}.m COPYONLY)
+    endif()
   endif()
 
   if(TOOLBOX_MATLAB_FOUND)
@@ -90,5 +101,8 @@ function(toolbox_add_plugin name)
     target_link_libraries(${name}_matlab PRIVATE
       ${Matlab_MX_LIBRARY} ${Matlab_MEX_LIBRARY} ${ARG_LIBRARIES})
     target_link_options(${name}_matlab PRIVATE -static-libstdc++)
+    if(ARG_HELP)
+      configure_file(${ARG_HELP} ${TOOLBOX_MATLAB_DIR}/${name}.m COPYONLY)
+    endif()
   endif()
 endfunction()

@@ -74,6 +74,11 @@ class MEX_API Plugin {
 // when asked for (complex arrays only).
 MX_API double elementAsDouble(const mxArray *array, size_t k, bool imaginary = false);
 
+// Arrays alive in this process, and mxMalloc/mxCalloc blocks obtained inside
+// plug-in calls and not yet released; tests use them to see reclaiming work.
+MX_API long liveArrays();
+MX_API long liveScratchBlocks();
+
 // The file suffix of plug-ins on this platform: ".mexa64" or ".mexw64".
 MEX_API const char *pluginSuffix();
 

@@ -1,4 +1,5 @@
 // libmx of the bundled host: arrays, host memory and the per-call tracking.
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,10 @@ namespace mexhost {
 namespace {
 
 thread_local CallContext *tlsContext = nullptr;
+
+// Live host allocations across all threads, for tests of reclaiming.
+std::atomic<long> liveArrayCount{0};
+std::atomic<long> liveScratchCount{0};
 
 void note(const std::string &violation) {
   if (CallContext *context = tlsContext) {
@@ -43,12 +48,14 @@ size_t checkedProduct(const std::vector<size_t> &dims, size_t first, size_t elem
 }
 
 void track(mxArray *array) {
+  ++liveArrayCount;
   if (CallContext *context = tlsContext) {
     context->created.insert(array);
   }
 }
 
 void freeData(mxArray *array) {
+  --liveArrayCount;
   std::free(array->real);
   std::free(array->imag);
   std::free(array->ir);
@@ -84,6 +91,7 @@ mxArray *createDense(std::vector<size_t> dims, mxClassID classID, mxComplexity f
       array->imag = allocateZeroed(bytes);
     }
   } catch (...) {
+    ++liveArrayCount;  // freeData counts the array as released
     freeData(array);
     delete array;
     throw;
@@ -116,6 +124,7 @@ mxArray *createSparse(size_t m, size_t n, size_t nzmax, mxClassID classID, mxCom
     array->ir = static_cast<size_t *>(allocateZeroed(nzmax * sizeof(size_t)));
     array->jc = static_cast<size_t *>(allocateZeroed((n + 1) * sizeof(size_t)));
   } catch (...) {
+    ++liveArrayCount;  // freeData counts the array as released
     freeData(array);
     delete array;
     throw;
@@ -223,9 +232,14 @@ double elementAsDouble(const mxArray *array, size_t k, bool imaginary) {
   }
 }
 
+long liveArrays() { return liveArrayCount.load(); }
+
+long liveScratchBlocks() { return liveScratchCount.load(); }
+
 void reclaim(CallContext *context) {
   for (auto &block : context->scratch) {
     std::free(block.first);
+    --mexhost::liveScratchCount;
   }
   context->scratch.clear();
   for (mxArray *array : context->created) {
@@ -380,6 +394,7 @@ void *mxMalloc(size_t n) {
   }
   if (mexhost::CallContext *context = mexhost::currentContext()) {
     context->scratch[block] = n;
+    ++mexhost::liveScratchCount;
   }
   return block;
 }
@@ -395,6 +410,7 @@ void *mxCalloc(size_t n, size_t size) {
   }
   if (mexhost::CallContext *context = mexhost::currentContext()) {
     context->scratch[block] = n * size;
+    ++mexhost::liveScratchCount;
   }
   return block;
 }
@@ -411,6 +427,9 @@ void *mxRealloc(void *ptr, size_t size) {
                               " bytes.");
   }
   if (context != nullptr) {
+    if (ptr == nullptr) {
+      ++mexhost::liveScratchCount;
+    }
     context->scratch.erase(ptr);
     context->scratch[block] = size;
   }
@@ -426,6 +445,7 @@ void mxFree(void *ptr) {
       note("mxFree of a block that this call did not obtain from mxMalloc/mxCalloc");
       return;
     }
+    --mexhost::liveScratchCount;
   }
   std::free(ptr);
 }

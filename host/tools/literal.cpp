@@ -844,7 +844,11 @@ CallText splitCall(const std::string &text) {
   }
   std::string inside = text.substr(open + 1, close - open - 1);
   if (inside.find_first_not_of(" \t") == std::string::npos) return call;
-  for (std::string &arg : splitTopLevel(inside, ',')) call.args.push_back(arg);
+  for (std::string &arg : splitTopLevel(inside, ',')) {
+    size_t first = arg.find_first_not_of(" \t");
+    size_t last = arg.find_last_not_of(" \t");
+    call.args.push_back(first == std::string::npos ? "" : arg.substr(first, last - first + 1));
+  }
   return call;
 }
 

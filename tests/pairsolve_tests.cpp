@@ -1,0 +1,190 @@
+// pairsolve against brute force: on small matrices the reported cost equals
+// the best over all assignments, and the assignment itself is valid.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <random>
+
+#include "casetools.h"
+
+namespace {
+
+using mexhost::ArrayPtr;
+
+const mexhost::Plugin &plugin() {
+  static std::unique_ptr<mexhost::Plugin> p = [] {
+    std::string why;
+    auto opened = mexhost::Plugin::open(std::string(TOOLBOX_PLUGIN_DIR) + "/pairsolve.mexa64", &why);
+    if (!opened) throw std::runtime_error(why);
+    return opened;
+  }();
+  return *p;
+}
+
+struct Solution {
+  std::vector<int> assignment;  // 1-based column per row, 0 for none
+  double cost = 0;
+};
+
+Solution solve(const std::vector<double> &C, int M, int N) {
+  ArrayPtr input(mxCreateDoubleMatrix_730(M, N, mxREAL));
+  std::copy(C.begin(), C.end(), mxGetPr(input.get()));
+  mexhost::CallResult r = plugin().call(2, {input.get()});
+  EXPECT_EQ(r.status, mexhost::CallResult::Status::ok) << r.identifier << " " << r.message;
+  Solution s;
+  if (r.status != mexhost::CallResult::Status::ok) return s;
+  for (int i = 0; i < M; ++i) s.assignment.push_back(static_cast<int>(mxGetPr(r.outputs[0].get())[i]));
+  s.cost = mxGetScalar(r.outputs[1].get());
+  return s;
+}
+
+// Best (forbidden pairs used, finite sum) over all assignments of K pairs,
+// compared lexicographically: a substitute cost larger than any finite sum
+// makes the solver prefer fewer forbidden pairs first. With nanUnusable, no
+// assignment may use a NaN cost (first = INT_MAX when none exists).
+std::pair<int, double> bruteForce(const std::vector<double> &C, int M, int N,
+                                  bool nanUnusable = false) {
+  bool wide = M <= N;
+  int K = wide ? M : N, pool = wide ? N : M;
+  std::pair<int, double> best{std::numeric_limits<int>::max(), 0.0};
+  std::vector<bool> used(pool, false);
+  std::function<void(int, int, double)> walk = [&](int k, int forbidden, double sum) {
+    if (k == K) {
+      best = std::min(best, std::make_pair(forbidden, sum));
+      return;
+    }
+    for (int p = 0; p < pool; ++p) {
+      if (used[p]) continue;
+      used[p] = true;
+      double v = wide ? C[k + M * p] : C[p + M * k];
+      if (nanUnusable && std::isnan(v)) {
+        used[p] = false;
+        continue;
+      }
+      if (std::isfinite(v)) {
+        walk(k + 1, forbidden, sum + v);
+      } else {
+        walk(k + 1, forbidden + 1, sum);
+      }
+      used[p] = false;
+    }
+  };
+  walk(0, 0, 0.0);
+  return best;
+}
+
+// The optimum the solver must reach. NaN costs stay in place first: where
+// the steps complete with them (no NaN where a row's reduction starts in the
+// wide case or a column's in the tall case, and some assignment avoids every
+// NaN), NaN pairs are never used. Otherwise NaN is forbidden like Inf.
+std::pair<int, double> expectedOptimum(const std::vector<double> &C, int M, int N) {
+  bool wide = M <= N;
+  bool poisoned = false;
+  for (int i = 0; i < (wide ? M : N) && (wide ? N : M) > 0; ++i) {
+    poisoned = poisoned || std::isnan(wide ? C[i] : C[static_cast<size_t>(M) * i]);
+  }
+  std::pair<int, double> avoiding = bruteForce(C, M, N, true);
+  if (!poisoned && avoiding.first != std::numeric_limits<int>::max()) return avoiding;
+  return bruteForce(C, M, N);
+}
+
+void checkAgainstBruteForce(const std::vector<double> &C, int M, int N, double tolerance) {
+  Solution s = solve(C, M, N);
+  ASSERT_EQ(static_cast<int>(s.assignment.size()), M);
+  std::pair<int, double> best = expectedOptimum(C, M, N);
+  std::vector<bool> columnUsed(N, false);
+  int pairs = 0;
+  for (int r = 0; r < M; ++r) {
+    int c = s.assignment[r];
+    ASSERT_GE(c, 0);
+    ASSERT_LE(c, N);
+    if (c == 0) continue;
+    ASSERT_FALSE(columnUsed[c - 1]) << "column " << c << " used twice";
+    columnUsed[c - 1] = true;
+    ASSERT_TRUE(std::isfinite(C[r + M * (c - 1)])) << "a forbidden pair was reported";
+    ++pairs;
+  }
+  EXPECT_EQ(pairs, std::min(M, N) - best.first) << "pairs made";
+  EXPECT_NEAR(s.cost, best.second, tolerance * (1.0 + std::fabs(best.second)))
+      << M << "x" << N;
+}
+
+// Random M-by-N matrices: integers in [0, range] (ties), some forbidden.
+std::vector<double> randomMatrix(std::mt19937 &rng, int M, int N, int range, double forbiddenShare,
+                                 double nanShare) {
+  std::uniform_int_distribution<int> value(0, range);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::vector<double> C(static_cast<size_t>(M) * N);
+  for (double &v : C) {
+    double u = unit(rng);
+    if (u < forbiddenShare) {
+      v = unit(rng) < 0.5 ? INFINITY : -INFINITY;
+    } else if (u < forbiddenShare + nanShare) {
+      v = NAN;
+    } else {
+      v = value(rng);
+    }
+  }
+  return C;
+}
+
+TEST(PairsolveRandom, IntegerCostsWithTiesMatchBruteForce) {
+  std::mt19937 rng(20261208);
+  for (int trial = 0; trial < 3000; ++trial) {
+    int M = 1 + static_cast<int>(rng() % 7), N = 1 + static_cast<int>(rng() % 7);
+    int range = trial % 3 == 0 ? 2 : 20;
+    checkAgainstBruteForce(randomMatrix(rng, M, N, range, 0.0, 0.0), M, N, 0.0);
+  }
+}
+
+TEST(PairsolveRandom, ForbiddenPairsMatchBruteForce) {
+  std::mt19937 rng(7);
+  for (int trial = 0; trial < 3000; ++trial) {
+    int M = 1 + static_cast<int>(rng() % 7), N = 1 + static_cast<int>(rng() % 7);
+    checkAgainstBruteForce(randomMatrix(rng, M, N, 9, 0.3, 0.0), M, N, 0.0);
+  }
+}
+
+TEST(PairsolveRandom, NaNCostsAreForbiddenAndTheSolveAlwaysEnds) {
+  std::mt19937 rng(11);
+  for (int trial = 0; trial < 3000; ++trial) {
+    int M = 1 + static_cast<int>(rng() % 7), N = 1 + static_cast<int>(rng() % 7);
+    std::vector<double> C = randomMatrix(rng, M, N, 9, 0.1, 0.25);
+    checkAgainstBruteForce(C, M, N, 0.0);
+  }
+}
+
+TEST(PairsolveRandom, RealCostsMatchBruteForceClosely) {
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int trial = 0; trial < 1000; ++trial) {
+    int M = 1 + static_cast<int>(rng() % 7), N = 1 + static_cast<int>(rng() % 7);
+    std::vector<double> C(static_cast<size_t>(M) * N);
+    for (double &v : C) v = unit(rng) * std::pow(10.0, static_cast<int>(rng() % 7) - 3);
+    checkAgainstBruteForce(C, M, N, 1e-12);
+  }
+}
+
+TEST(PairsolveLarge, AThousandByThousandSolveFinishes) {
+  std::mt19937 rng(1000);
+  std::uniform_int_distribution<int> value(0, 1000);
+  int n = 1000;
+  std::vector<double> C(static_cast<size_t>(n) * n);
+  for (double &v : C) v = value(rng);
+  Solution s = solve(C, n, n);
+  ASSERT_EQ(static_cast<int>(s.assignment.size()), n);
+  std::vector<bool> used(n, false);
+  double sum = 0;
+  for (int r = 0; r < n; ++r) {
+    int c = s.assignment[r];
+    ASSERT_GE(c, 1);
+    ASSERT_FALSE(used[c - 1]);
+    used[c - 1] = true;
+    sum += C[r + static_cast<size_t>(n) * (c - 1)];
+  }
+  EXPECT_EQ(s.cost, sum);
+}
+
+}  // namespace
