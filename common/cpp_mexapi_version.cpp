@@ -7,7 +7,8 @@
 #error "the build must define MEX_RELEASE_WORD and MEX_TARGET_API_WORD"
 #endif
 
-MEX_EXPORT void mexfilerequiredapiversion(unsigned int *built_by_rel, unsigned int *target_api_ver) {
+MEX_EXPORT void mexfilerequiredapiversion(unsigned int *built_by_rel,
+                                          unsigned int *target_api_ver) {
   *built_by_rel = MEX_RELEASE_WORD;
   *target_api_ver = MEX_TARGET_API_WORD;
 }

@@ -34,7 +34,7 @@ enum class Step { step2a, step2b, step3, step4, step5, complete, stuck };
 
 struct Transition {
   Step next;
-  int row;     // step 4 only: the primed zero whose row holds no star
+  int row;  // step 4 only: the primed zero whose row holds no star
   int column;
 };
 
@@ -104,8 +104,8 @@ Transition step2b(double *assignment, double *, bool *starred, bool *, bool *, b
 // ascending. A prime whose row holds no star starts step 4; otherwise its row
 // is covered and the star's column uncovered. A pass that primed anything is
 // followed by a new pass from column 0; a pass that primed nothing by step 5.
-Transition step3(double *, double *workCost, bool *starred, bool *, bool *primed,
-                 bool *colCovered, bool *rowCovered, int M, int N, int) {
+Transition step3(double *, double *workCost, bool *starred, bool *, bool *primed, bool *colCovered,
+                 bool *rowCovered, int M, int N, int) {
   for (;;) {
     bool found = false;
     for (int c = 0; c < N; ++c) {
@@ -218,40 +218,38 @@ Transition step5(double *, double *workCost, bool *, bool *, bool *, bool *colCo
 // Runs the steps from step 2b until the solve completes or is stuck. Between
 // two runs of step 4, step 5 can run at most targetCount times on any input
 // whose working costs stay finite; more runs mean the solve cannot finish.
-bool runSteps(double *assignment, double *workCost, bool *starred, bool *nextStarred,
-              bool *primed, bool *colCovered, bool *rowCovered, int M, int N, int targetCount) {
+bool runSteps(double *assignment, double *workCost, bool *starred, bool *nextStarred, bool *primed,
+              bool *colCovered, bool *rowCovered, int M, int N, int targetCount) {
   Transition t{Step::step2b, 0, 0};
   std::int64_t shiftsSinceAugment = 0;
   for (;;) {
     switch (t.next) {
       case Step::step2a:
-        t = step2a(assignment, workCost, starred, nextStarred, primed, colCovered, rowCovered, M,
-                   N, targetCount);
+        t = step2a(assignment, workCost, starred, nextStarred, primed, colCovered, rowCovered, M, N,
+                   targetCount);
         break;
       case Step::step2b:
-        t = step2b(assignment, workCost, starred, nextStarred, primed, colCovered, rowCovered, M,
-                   N, targetCount);
+        t = step2b(assignment, workCost, starred, nextStarred, primed, colCovered, rowCovered, M, N,
+                   targetCount);
         break;
       case Step::step3:
-        t = step3(assignment, workCost, starred, nextStarred, primed, colCovered, rowCovered, M,
-                  N, targetCount);
+        t = step3(assignment, workCost, starred, nextStarred, primed, colCovered, rowCovered, M, N,
+                  targetCount);
         break;
       case Step::step4:
         shiftsSinceAugment = 0;
-        t = step4(assignment, workCost, starred, nextStarred, primed, colCovered, rowCovered, M,
-                  N, targetCount, t.row, t.column);
+        t = step4(assignment, workCost, starred, nextStarred, primed, colCovered, rowCovered, M, N,
+                  targetCount, t.row, t.column);
         break;
       case Step::step5:
         if (++shiftsSinceAugment > targetCount) {
           return false;
         }
-        t = step5(assignment, workCost, starred, nextStarred, primed, colCovered, rowCovered, M,
-                  N, targetCount);
+        t = step5(assignment, workCost, starred, nextStarred, primed, colCovered, rowCovered, M, N,
+                  targetCount);
         break;
-      case Step::complete:
-        return true;
-      case Step::stuck:
-        return false;
+      case Step::complete: return true;
+      case Step::stuck: return false;
     }
   }
 }
@@ -285,8 +283,8 @@ SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int
         mxFree(workCost);
         return SolveOutcome::complete;  // nothing finite: no pairs, cost 0
       }
-      double S = F > 0.0 ? (F * kSubstituteFactor) * static_cast<double>(E)
-                         : kSubstituteWhenAllZero;
+      double S =
+          F > 0.0 ? (F * kSubstituteFactor) * static_cast<double>(E) : kSubstituteWhenAllZero;
       for (std::int64_t i = 0; i < E; ++i) {
         if (mxIsInf(workCost[i]) || (nanForbidden && mxIsNaN(workCost[i]))) {
           workCost[i] = S;

@@ -23,7 +23,8 @@ std::vector<Expected> expectedPlugins() {
   std::string item;
   while (std::getline(in, item, ';')) {
     size_t eq = item.find('=');
-    list.push_back({item.substr(0, eq), static_cast<unsigned>(std::stoul(item.substr(eq + 1), nullptr, 0))});
+    list.push_back(
+        {item.substr(0, eq), static_cast<unsigned>(std::stoul(item.substr(eq + 1), nullptr, 0))});
   }
   return list;
 }

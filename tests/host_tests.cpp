@@ -25,7 +25,8 @@ std::unique_ptr<mexhost::Plugin> openFaulty() {
   return plugin;
 }
 
-CallResult callFaulty(const std::string &fault, int nlhs, const std::vector<std::string> &more = {}) {
+CallResult callFaulty(const std::string &fault, int nlhs,
+                      const std::vector<std::string> &more = {}) {
   static std::unique_ptr<mexhost::Plugin> plugin = openFaulty();
   std::vector<ArrayPtr> args;
   args.push_back(ArrayPtr(mxCreateString(fault.c_str())));
@@ -67,8 +68,8 @@ TEST(Contract, EachFaultIsReported) {
     long arraysBefore = mexhost::liveArrays();
     CallResult r = callFaulty(e.fault, e.nlhs, {"[1 2 3]"});
     EXPECT_EQ(r.status, Status::violation) << e.fault;
-    EXPECT_NE(joined(r.violations).find(e.text), std::string::npos)
-        << e.fault << " reported:\n" << joined(r.violations);
+    EXPECT_NE(joined(r.violations).find(e.text), std::string::npos) << e.fault << " reported:\n"
+                                                                    << joined(r.violations);
     EXPECT_TRUE(r.outputs.empty());
     EXPECT_EQ(mexhost::liveArrays(), arraysBefore) << e.fault << " left arrays behind";
   }
@@ -169,7 +170,8 @@ TEST(Literal, ClassesConvertLikeMatlab) {
   ArrayPtr u = mexhost::parseLiteral("uint8([300 -5 2.5 NaN])");
   EXPECT_EQ(mxGetClassID(u.get()), mxUINT8_CLASS);
   EXPECT_EQ(doubles(u.get()), (std::vector<double>{255, 0, 3, 0}));
-  EXPECT_EQ(doubles(mexhost::parseLiteral("int8([-2.5 200])").get()), (std::vector<double>{-3, 127}));
+  EXPECT_EQ(doubles(mexhost::parseLiteral("int8([-2.5 200])").get()),
+            (std::vector<double>{-3, 127}));
   EXPECT_EQ(mxGetClassID(mexhost::parseLiteral("[uint16(7) 2.6]").get()), mxUINT16_CLASS);
   EXPECT_EQ(doubles(mexhost::parseLiteral("[uint16(7) 2.6]").get()), (std::vector<double>{7, 3}));
   ArrayPtr text = mexhost::parseLiteral("'it''s'");
@@ -198,8 +200,8 @@ TEST(Literal, SparseIsCompressedByColumns) {
 }
 
 TEST(Literal, MalformedTextIsRefused) {
-  for (const char *bad : {"[1 2", "foo(1)", "1 2", "'abc", "[1 2; 3]", "reshape(1:3, 2, 2)",
-                          "0x10", "\"text\"", "1 +", "Inf(2, 'uint8')"}) {
+  for (const char *bad : {"[1 2", "foo(1)", "1 2", "'abc", "[1 2; 3]", "reshape(1:3, 2, 2)", "0x10",
+                          "\"text\"", "1 +", "Inf(2, 'uint8')"}) {
     EXPECT_THROW(mexhost::parseLiteral(bad), mexhost::ParseError) << bad;
   }
 }

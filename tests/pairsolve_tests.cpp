@@ -16,7 +16,8 @@ using mexhost::ArrayPtr;
 const mexhost::Plugin &plugin() {
   static std::unique_ptr<mexhost::Plugin> p = [] {
     std::string why;
-    auto opened = mexhost::Plugin::open(std::string(TOOLBOX_PLUGIN_DIR) + "/pairsolve.mexa64", &why);
+    auto opened =
+        mexhost::Plugin::open(std::string(TOOLBOX_PLUGIN_DIR) + "/pairsolve.mexa64", &why);
     if (!opened) throw std::runtime_error(why);
     return opened;
   }();
@@ -35,7 +36,8 @@ Solution solve(const std::vector<double> &C, int M, int N) {
   EXPECT_EQ(r.status, mexhost::CallResult::Status::ok) << r.identifier << " " << r.message;
   Solution s;
   if (r.status != mexhost::CallResult::Status::ok) return s;
-  for (int i = 0; i < M; ++i) s.assignment.push_back(static_cast<int>(mxGetPr(r.outputs[0].get())[i]));
+  for (int i = 0; i < M; ++i)
+    s.assignment.push_back(static_cast<int>(mxGetPr(r.outputs[0].get())[i]));
   s.cost = mxGetScalar(r.outputs[1].get());
   return s;
 }
@@ -107,8 +109,7 @@ void checkAgainstBruteForce(const std::vector<double> &C, int M, int N, double t
     ++pairs;
   }
   EXPECT_EQ(pairs, std::min(M, N) - best.first) << "pairs made";
-  EXPECT_NEAR(s.cost, best.second, tolerance * (1.0 + std::fabs(best.second)))
-      << M << "x" << N;
+  EXPECT_NEAR(s.cost, best.second, tolerance * (1.0 + std::fabs(best.second))) << M << "x" << N;
 }
 
 // Random M-by-N matrices: integers in [0, range] (ties), some forbidden.

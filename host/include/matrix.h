@@ -128,8 +128,7 @@ MX_API mxArray *mxDuplicateArray(const mxArray *pa);
 MX_API mxArray *mxCreateDoubleMatrix_700(int m, int n, mxComplexity flag);
 MX_API mxArray *mxCreateDoubleMatrix_730(size_t m, size_t n, mxComplexity flag);
 MX_API mxArray *mxCreateNumericMatrix_700(int m, int n, mxClassID classid, mxComplexity flag);
-MX_API mxArray *mxCreateNumericMatrix_730(size_t m, size_t n, mxClassID classid,
-                                          mxComplexity flag);
+MX_API mxArray *mxCreateNumericMatrix_730(size_t m, size_t n, mxClassID classid, mxComplexity flag);
 MX_API mxArray *mxCreateNumericArray_700(int ndim, const int *dims, mxClassID classid,
                                          mxComplexity flag);
 MX_API mxArray *mxCreateNumericArray_730(size_t ndim, const size_t *dims, mxClassID classid,

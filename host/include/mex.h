@@ -44,8 +44,7 @@ MEX_API void mexWarnMsgIdAndTxt(const char *identifier, const char *format, ...)
 MEX_API int mexPrintf(const char *format, ...) MEXHOST_PRINTF(1, 2);
 
 /* Call a host function by name. An error inside it ends the plug-in's call. */
-MEX_API int mexCallMATLAB(int nlhs, mxArray *plhs[], int nrhs, mxArray *prhs[],
-                          const char *name);
+MEX_API int mexCallMATLAB(int nlhs, mxArray *plhs[], int nrhs, mxArray *prhs[], const char *name);
 MEX_API int mexCallMATLABWithObject(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[],
                                     const char *name);
 

@@ -94,8 +94,8 @@ std::string baseName(const std::string &path) {
 // Outputs: slots 1..max(nlhs, 1) may hold arrays created during the call;
 // slots beyond them must stay untouched. Everything else the call obtained
 // must have been released, and every input must be unchanged.
-void finishNormalReturn(CallContext &context, const std::string &name, int nlhs,
-                        mxArray **slots, const std::vector<const mxArray *> &inputs,
+void finishNormalReturn(CallContext &context, const std::string &name, int nlhs, mxArray **slots,
+                        const std::vector<const mxArray *> &inputs,
                         const std::vector<uint64_t> &before, CallResult &result) {
   int usable = nlhs > 1 ? nlhs : 1;
   std::vector<std::string> &violations = context.violations;
@@ -129,9 +129,8 @@ void finishNormalReturn(CallContext &context, const std::string &name, int nlhs,
     for (auto &block : context.scratch) {
       bytes += block.second;
     }
-    violations.push_back(std::to_string(context.scratch.size()) +
-                         " mxMalloc/mxCalloc block(s) (" + std::to_string(bytes) +
-                         " bytes) still held at return");
+    violations.push_back(std::to_string(context.scratch.size()) + " mxMalloc/mxCalloc block(s) (" +
+                         std::to_string(bytes) + " bytes) still held at return");
   }
   for (size_t i = 0; i < inputs.size(); ++i) {
     if (fingerprint(inputs[i]) != before[i]) {
@@ -189,8 +188,7 @@ std::unique_ptr<Plugin> Plugin::open(const std::string &path, std::string *why) 
     return nullptr;
   }
   using VersionFunction = void (*)(unsigned *, unsigned *);
-  auto version =
-      reinterpret_cast<VersionFunction>(findSymbol(handle, "mexfilerequiredapiversion"));
+  auto version = reinterpret_cast<VersionFunction>(findSymbol(handle, "mexfilerequiredapiversion"));
   if (version != nullptr) {
     plugin->hasVersionFunction_ = true;
     version(&plugin->releaseWord_, &plugin->apiWord_);
@@ -198,8 +196,7 @@ std::unique_ptr<Plugin> Plugin::open(const std::string &path, std::string *why) 
                  (plugin->apiWord_ == kApi32 || plugin->apiWord_ == kApi64);
     if (!known) {
       char words[64];
-      std::snprintf(words, sizeof words, "0x%08X, 0x%08X", plugin->releaseWord_,
-                    plugin->apiWord_);
+      std::snprintf(words, sizeof words, "0x%08X, 0x%08X", plugin->releaseWord_, plugin->apiWord_);
       *why = path + " requires an API version this host does not know (" + words + ")";
       return nullptr;
     }
@@ -415,7 +412,9 @@ int dispatch(int nlhs, mxArray *plhs[], int nrhs, const mxArray *const prhs[], c
 
 extern "C" {
 
-void mexErrMsgTxt(const char *message) { mexhost::raise("", message == nullptr ? "" : message); }
+void mexErrMsgTxt(const char *message) {
+  mexhost::raise("", message == nullptr ? "" : message);
+}
 
 void mexErrMsgIdAndTxt(const char *identifier, const char *format, ...) {
   va_list args;
@@ -425,7 +424,9 @@ void mexErrMsgIdAndTxt(const char *identifier, const char *format, ...) {
   mexhost::raise(identifier == nullptr ? "" : identifier, message);
 }
 
-void mexWarnMsgTxt(const char *message) { std::fprintf(stderr, "Warning: %s\n", message); }
+void mexWarnMsgTxt(const char *message) {
+  std::fprintf(stderr, "Warning: %s\n", message);
+}
 
 void mexWarnMsgIdAndTxt(const char *identifier, const char *format, ...) {
   va_list args;

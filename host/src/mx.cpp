@@ -30,8 +30,8 @@ void note(const std::string &violation) {
 void *allocateZeroed(size_t bytes) {
   void *block = std::calloc(bytes == 0 ? 1 : bytes, 1);
   if (block == nullptr) {
-    raise("MATLAB:nomem", "Out of memory. The host could not allocate " +
-                              std::to_string(bytes) + " bytes.");
+    raise("MATLAB:nomem",
+          "Out of memory. The host could not allocate " + std::to_string(bytes) + " bytes.");
   }
   return block;
 }
@@ -135,16 +135,16 @@ mxArray *createSparse(size_t m, size_t n, size_t nzmax, mxClassID classID, mxCom
 
 size_t checkNonNegative(int value) {
   if (value < 0) {
-    raise("mexhost:negativeSize", "A size passed to the host is negative (" +
-                                      std::to_string(value) + ").");
+    raise("mexhost:negativeSize",
+          "A size passed to the host is negative (" + std::to_string(value) + ").");
   }
   return static_cast<size_t>(value);
 }
 
 int narrow32(size_t value, const char *what) {
   if (value > static_cast<size_t>(std::numeric_limits<int>::max())) {
-    raise("mexhost:sizeExceeds32Bit", std::string(what) +
-                                          " does not fit the 32-bit size interface of this plug-in.");
+    raise("mexhost:sizeExceeds32Bit",
+          std::string(what) + " does not fit the 32-bit size interface of this plug-in.");
   }
   return static_cast<int>(value);
 }
@@ -167,9 +167,13 @@ uint64_t mixBytes(uint64_t hash, const void *data, size_t bytes) {
 
 }  // namespace
 
-CallContext *currentContext() { return tlsContext; }
+CallContext *currentContext() {
+  return tlsContext;
+}
 
-void setCurrentContext(CallContext *context) { tlsContext = context; }
+void setCurrentContext(CallContext *context) {
+  tlsContext = context;
+}
 
 void raise(const char *identifier, const std::string &message) {
   throw MexError{identifier, message};
@@ -179,22 +183,17 @@ size_t classElementSize(mxClassID classID) {
   switch (classID) {
     case mxLOGICAL_CLASS:
     case mxINT8_CLASS:
-    case mxUINT8_CLASS:
-      return 1;
+    case mxUINT8_CLASS: return 1;
     case mxCHAR_CLASS:
     case mxINT16_CLASS:
-    case mxUINT16_CLASS:
-      return 2;
+    case mxUINT16_CLASS: return 2;
     case mxSINGLE_CLASS:
     case mxINT32_CLASS:
-    case mxUINT32_CLASS:
-      return 4;
+    case mxUINT32_CLASS: return 4;
     case mxDOUBLE_CLASS:
     case mxINT64_CLASS:
-    case mxUINT64_CLASS:
-      return 8;
-    default:
-      return 0;
+    case mxUINT64_CLASS: return 8;
+    default: return 0;
   }
 }
 
@@ -216,25 +215,61 @@ double elementAsDouble(const mxArray *array, size_t k, bool imaginary) {
   const auto *p = static_cast<const unsigned char *>(imaginary ? array->imag : array->real) +
                   k * classElementSize(array->classID);
   switch (array->classID) {
-    case mxDOUBLE_CLASS: { double v; std::memcpy(&v, p, sizeof v); return v; }
-    case mxSINGLE_CLASS: { float v; std::memcpy(&v, p, sizeof v); return v; }
+    case mxDOUBLE_CLASS: {
+      double v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
+    case mxSINGLE_CLASS: {
+      float v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
     case mxLOGICAL_CLASS: return *p != 0 ? 1.0 : 0.0;
     case mxINT8_CLASS: return static_cast<int8_t>(*p);
     case mxUINT8_CLASS: return *p;
     case mxCHAR_CLASS:
-    case mxUINT16_CLASS: { uint16_t v; std::memcpy(&v, p, sizeof v); return v; }
-    case mxINT16_CLASS: { int16_t v; std::memcpy(&v, p, sizeof v); return v; }
-    case mxINT32_CLASS: { int32_t v; std::memcpy(&v, p, sizeof v); return v; }
-    case mxUINT32_CLASS: { uint32_t v; std::memcpy(&v, p, sizeof v); return v; }
-    case mxINT64_CLASS: { int64_t v; std::memcpy(&v, p, sizeof v); return static_cast<double>(v); }
-    case mxUINT64_CLASS: { uint64_t v; std::memcpy(&v, p, sizeof v); return static_cast<double>(v); }
+    case mxUINT16_CLASS: {
+      uint16_t v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
+    case mxINT16_CLASS: {
+      int16_t v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
+    case mxINT32_CLASS: {
+      int32_t v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
+    case mxUINT32_CLASS: {
+      uint32_t v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
+    case mxINT64_CLASS: {
+      int64_t v;
+      std::memcpy(&v, p, sizeof v);
+      return static_cast<double>(v);
+    }
+    case mxUINT64_CLASS: {
+      uint64_t v;
+      std::memcpy(&v, p, sizeof v);
+      return static_cast<double>(v);
+    }
     default: return 0.0;
   }
 }
 
-long liveArrays() { return liveArrayCount.load(); }
+long liveArrays() {
+  return liveArrayCount.load();
+}
 
-long liveScratchBlocks() { return liveScratchCount.load(); }
+long liveScratchBlocks() {
+  return liveScratchCount.load();
+}
 
 void reclaim(CallContext *context) {
   for (auto &block : context->scratch) {
@@ -273,7 +308,9 @@ using mexhost::raise;
 
 extern "C" {
 
-size_t mxGetM(const mxArray *pa) { return pa->dims[0]; }
+size_t mxGetM(const mxArray *pa) {
+  return pa->dims[0];
+}
 
 size_t mxGetN(const mxArray *pa) {
   size_t n = 1;
@@ -291,9 +328,13 @@ size_t mxGetNumberOfElements(const mxArray *pa) {
   return total;
 }
 
-size_t mxGetElementSize(const mxArray *pa) { return mexhost::classElementSize(pa->classID); }
+size_t mxGetElementSize(const mxArray *pa) {
+  return mexhost::classElementSize(pa->classID);
+}
 
-mxClassID mxGetClassID(const mxArray *pa) { return pa->classID; }
+mxClassID mxGetClassID(const mxArray *pa) {
+  return pa->classID;
+}
 
 const char *mxGetClassName(const mxArray *pa) {
   switch (pa->classID) {
@@ -313,24 +354,54 @@ const char *mxGetClassName(const mxArray *pa) {
   }
 }
 
-bool mxIsDouble(const mxArray *pa) { return pa->classID == mxDOUBLE_CLASS; }
-bool mxIsSingle(const mxArray *pa) { return pa->classID == mxSINGLE_CLASS; }
-bool mxIsLogical(const mxArray *pa) { return pa->classID == mxLOGICAL_CLASS; }
-bool mxIsChar(const mxArray *pa) { return pa->classID == mxCHAR_CLASS; }
-bool mxIsInt8(const mxArray *pa) { return pa->classID == mxINT8_CLASS; }
-bool mxIsUint8(const mxArray *pa) { return pa->classID == mxUINT8_CLASS; }
-bool mxIsInt16(const mxArray *pa) { return pa->classID == mxINT16_CLASS; }
-bool mxIsUint16(const mxArray *pa) { return pa->classID == mxUINT16_CLASS; }
-bool mxIsInt32(const mxArray *pa) { return pa->classID == mxINT32_CLASS; }
-bool mxIsUint32(const mxArray *pa) { return pa->classID == mxUINT32_CLASS; }
-bool mxIsInt64(const mxArray *pa) { return pa->classID == mxINT64_CLASS; }
-bool mxIsUint64(const mxArray *pa) { return pa->classID == mxUINT64_CLASS; }
+bool mxIsDouble(const mxArray *pa) {
+  return pa->classID == mxDOUBLE_CLASS;
+}
+bool mxIsSingle(const mxArray *pa) {
+  return pa->classID == mxSINGLE_CLASS;
+}
+bool mxIsLogical(const mxArray *pa) {
+  return pa->classID == mxLOGICAL_CLASS;
+}
+bool mxIsChar(const mxArray *pa) {
+  return pa->classID == mxCHAR_CLASS;
+}
+bool mxIsInt8(const mxArray *pa) {
+  return pa->classID == mxINT8_CLASS;
+}
+bool mxIsUint8(const mxArray *pa) {
+  return pa->classID == mxUINT8_CLASS;
+}
+bool mxIsInt16(const mxArray *pa) {
+  return pa->classID == mxINT16_CLASS;
+}
+bool mxIsUint16(const mxArray *pa) {
+  return pa->classID == mxUINT16_CLASS;
+}
+bool mxIsInt32(const mxArray *pa) {
+  return pa->classID == mxINT32_CLASS;
+}
+bool mxIsUint32(const mxArray *pa) {
+  return pa->classID == mxUINT32_CLASS;
+}
+bool mxIsInt64(const mxArray *pa) {
+  return pa->classID == mxINT64_CLASS;
+}
+bool mxIsUint64(const mxArray *pa) {
+  return pa->classID == mxUINT64_CLASS;
+}
 bool mxIsNumeric(const mxArray *pa) {
   return pa->classID >= mxDOUBLE_CLASS && pa->classID <= mxUINT64_CLASS;
 }
-bool mxIsComplex(const mxArray *pa) { return pa->isComplex; }
-bool mxIsSparse(const mxArray *pa) { return pa->isSparse; }
-bool mxIsEmpty(const mxArray *pa) { return mxGetNumberOfElements(pa) == 0; }
+bool mxIsComplex(const mxArray *pa) {
+  return pa->isComplex;
+}
+bool mxIsSparse(const mxArray *pa) {
+  return pa->isSparse;
+}
+bool mxIsEmpty(const mxArray *pa) {
+  return mxGetNumberOfElements(pa) == 0;
+}
 
 // Reading a non-double array through mxGetPr reinterprets its bytes, and a
 // plug-in doing so almost always reads past the end: the host reports it.
@@ -348,8 +419,12 @@ double *mxGetPi(const mxArray *pa) {
   return static_cast<double *>(pa->imag);
 }
 
-void *mxGetData(const mxArray *pa) { return pa->real; }
-void *mxGetImagData(const mxArray *pa) { return pa->imag; }
+void *mxGetData(const mxArray *pa) {
+  return pa->real;
+}
+void *mxGetImagData(const mxArray *pa) {
+  return pa->imag;
+}
 mxLogical *mxGetLogicals(const mxArray *pa) {
   return pa->classID == mxLOGICAL_CLASS ? static_cast<mxLogical *>(pa->real) : nullptr;
 }
@@ -379,18 +454,30 @@ double mxGetScalar(const mxArray *pa) {
   }
 }
 
-bool mxIsFinite(double x) { return std::isfinite(x); }
-bool mxIsInf(double x) { return std::isinf(x); }
-bool mxIsNaN(double x) { return std::isnan(x); }
-double mxGetInf(void) { return std::numeric_limits<double>::infinity(); }
-double mxGetNaN(void) { return std::numeric_limits<double>::quiet_NaN(); }
-double mxGetEps(void) { return std::numeric_limits<double>::epsilon(); }
+bool mxIsFinite(double x) {
+  return std::isfinite(x);
+}
+bool mxIsInf(double x) {
+  return std::isinf(x);
+}
+bool mxIsNaN(double x) {
+  return std::isnan(x);
+}
+double mxGetInf(void) {
+  return std::numeric_limits<double>::infinity();
+}
+double mxGetNaN(void) {
+  return std::numeric_limits<double>::quiet_NaN();
+}
+double mxGetEps(void) {
+  return std::numeric_limits<double>::epsilon();
+}
 
 void *mxMalloc(size_t n) {
   void *block = std::malloc(n == 0 ? 1 : n);
   if (block == nullptr) {
-    raise("MATLAB:nomem", "Out of memory. mxMalloc could not allocate " + std::to_string(n) +
-                              " bytes.");
+    raise("MATLAB:nomem",
+          "Out of memory. mxMalloc could not allocate " + std::to_string(n) + " bytes.");
   }
   if (mexhost::CallContext *context = mexhost::currentContext()) {
     context->scratch[block] = n;
@@ -405,8 +492,8 @@ void *mxCalloc(size_t n, size_t size) {
   }
   void *block = std::calloc(n * size == 0 ? 1 : n * size, 1);
   if (block == nullptr) {
-    raise("MATLAB:nomem", "Out of memory. mxCalloc could not allocate " +
-                              std::to_string(n * size) + " bytes.");
+    raise("MATLAB:nomem",
+          "Out of memory. mxCalloc could not allocate " + std::to_string(n * size) + " bytes.");
   }
   if (mexhost::CallContext *context = mexhost::currentContext()) {
     context->scratch[block] = n * size;
@@ -423,8 +510,8 @@ void *mxRealloc(void *ptr, size_t size) {
   }
   void *block = std::realloc(ptr, size == 0 ? 1 : size);
   if (block == nullptr) {
-    raise("MATLAB:nomem", "Out of memory. mxRealloc could not allocate " + std::to_string(size) +
-                              " bytes.");
+    raise("MATLAB:nomem",
+          "Out of memory. mxRealloc could not allocate " + std::to_string(size) + " bytes.");
   }
   if (context != nullptr) {
     if (ptr == nullptr) {
@@ -458,7 +545,8 @@ mxArray *mxCreateDoubleScalar(double value) {
 
 mxArray *mxCreateString(const char *str) {
   size_t length = std::strlen(str);
-  mxArray *array = mexhost::createDense({length == 0 ? size_t{0} : size_t{1}, length}, mxCHAR_CLASS, mxREAL);
+  mxArray *array =
+      mexhost::createDense({length == 0 ? size_t{0} : size_t{1}, length}, mxCHAR_CLASS, mxREAL);
   auto *chars = static_cast<mxChar *>(array->real);
   for (size_t i = 0; i < length; ++i) {
     chars[i] = static_cast<unsigned char>(str[i]);
@@ -524,16 +612,15 @@ mxArray *mxCreateDoubleMatrix_730(size_t m, size_t n, mxComplexity flag) {
 }
 
 mxArray *mxCreateNumericMatrix_700(int m, int n, mxClassID classid, mxComplexity flag) {
-  return mexhost::createDense({mexhost::checkNonNegative(m), mexhost::checkNonNegative(n)},
-                              classid, flag);
+  return mexhost::createDense({mexhost::checkNonNegative(m), mexhost::checkNonNegative(n)}, classid,
+                              flag);
 }
 
 mxArray *mxCreateNumericMatrix_730(size_t m, size_t n, mxClassID classid, mxComplexity flag) {
   return mexhost::createDense({m, n}, classid, flag);
 }
 
-mxArray *mxCreateNumericArray_700(int ndim, const int *dims, mxClassID classid,
-                                  mxComplexity flag) {
+mxArray *mxCreateNumericArray_700(int ndim, const int *dims, mxClassID classid, mxComplexity flag) {
   std::vector<size_t> sizes;
   for (int d = 0; d < ndim; ++d) {
     sizes.push_back(mexhost::checkNonNegative(dims[d]));
@@ -573,9 +660,13 @@ mxArray *mxCreateSparseLogicalMatrix_730(size_t m, size_t n, size_t nzmax) {
   return mexhost::createSparse(m, n, nzmax, mxLOGICAL_CLASS, mxREAL);
 }
 
-int mxGetNumberOfDimensions_700(const mxArray *pa) { return static_cast<int>(pa->dims.size()); }
+int mxGetNumberOfDimensions_700(const mxArray *pa) {
+  return static_cast<int>(pa->dims.size());
+}
 
-size_t mxGetNumberOfDimensions_730(const mxArray *pa) { return pa->dims.size(); }
+size_t mxGetNumberOfDimensions_730(const mxArray *pa) {
+  return pa->dims.size();
+}
 
 // The 32-bit views below are read-only copies built on first request.
 const int *mxGetDimensions_700(const mxArray *pa) {
@@ -587,7 +678,9 @@ const int *mxGetDimensions_700(const mxArray *pa) {
   return array->dims32.data();
 }
 
-const size_t *mxGetDimensions_730(const mxArray *pa) { return pa->dims.data(); }
+const size_t *mxGetDimensions_730(const mxArray *pa) {
+  return pa->dims.data();
+}
 
 int *mxGetIr_700(const mxArray *pa) {
   if (!pa->isSparse) {
@@ -601,7 +694,9 @@ int *mxGetIr_700(const mxArray *pa) {
   return array->ir32.data();
 }
 
-size_t *mxGetIr_730(const mxArray *pa) { return pa->isSparse ? pa->ir : nullptr; }
+size_t *mxGetIr_730(const mxArray *pa) {
+  return pa->isSparse ? pa->ir : nullptr;
+}
 
 int *mxGetJc_700(const mxArray *pa) {
   if (!pa->isSparse) {
@@ -615,8 +710,12 @@ int *mxGetJc_700(const mxArray *pa) {
   return array->jc32.data();
 }
 
-size_t *mxGetJc_730(const mxArray *pa) { return pa->isSparse ? pa->jc : nullptr; }
+size_t *mxGetJc_730(const mxArray *pa) {
+  return pa->isSparse ? pa->jc : nullptr;
+}
 
-size_t mxGetNzmax(const mxArray *pa) { return pa->isSparse ? pa->nzmax : 0; }
+size_t mxGetNzmax(const mxArray *pa) {
+  return pa->isSparse ? pa->nzmax : 0;
+}
 
 }  // extern "C"

@@ -54,7 +54,7 @@ bool sameArray(const mxArray *expected, const mxArray *actual, std::string *why)
 struct Case {
   std::string file;
   int line = 0;
-  std::string text;  // the whole case, continuations joined
+  std::string text;                // the whole case, continuations joined
   std::vector<std::string> hosts;  // empty: every host
   CallText call;
   int nargout = 0;

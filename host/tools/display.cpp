@@ -10,7 +10,9 @@ namespace mexhost {
 
 namespace {
 
-bool isFloatClass(mxClassID cls) { return cls == mxDOUBLE_CLASS || cls == mxSINGLE_CLASS; }
+bool isFloatClass(mxClassID cls) {
+  return cls == mxDOUBLE_CLASS || cls == mxSINGLE_CLASS;
+}
 
 // The shortest decimal text that reads back to the same value of the class.
 std::string numberText(double v, mxClassID cls) {
@@ -25,8 +27,8 @@ std::string numberText(double v, mxClassID cls) {
   for (int precision = 1; precision <= 17; ++precision) {
     std::snprintf(buffer, sizeof buffer, "%.*g", precision, v);
     double back = std::strtod(buffer, nullptr);
-    bool same = cls == mxSINGLE_CLASS ? static_cast<float>(back) == static_cast<float>(v)
-                                      : back == v;
+    bool same =
+        cls == mxSINGLE_CLASS ? static_cast<float>(back) == static_cast<float>(v) : back == v;
     if (same) break;
   }
   return buffer;
@@ -34,8 +36,8 @@ std::string numberText(double v, mxClassID cls) {
 
 // Values of the stored elements (dense: all, sparse: stored ones) as doubles.
 std::vector<double> part(const mxArray *array, bool imaginary) {
-  size_t count = mxIsSparse(array) ? mxGetJc_730(array)[mxGetN(array)]
-                                   : mxGetNumberOfElements(array);
+  size_t count =
+      mxIsSparse(array) ? mxGetJc_730(array)[mxGetN(array)] : mxGetNumberOfElements(array);
   std::vector<double> values(count);
   for (size_t k = 0; k < count; ++k) values[k] = elementAsDouble(array, k, imaginary);
   return values;

@@ -52,7 +52,9 @@ Value filled(std::vector<size_t> dims, double v) {
   return value;
 }
 
-bool isIntegerClass(mxClassID cls) { return cls >= mxINT8_CLASS && cls <= mxUINT64_CLASS; }
+bool isIntegerClass(mxClassID cls) {
+  return cls >= mxINT8_CLASS && cls <= mxUINT64_CLASS;
+}
 
 double integerLimit(mxClassID cls, bool upper) {
   switch (cls) {
@@ -88,7 +90,8 @@ double convertElement(double v, mxClassID cls) {
 }
 
 Value convert(Value value, mxClassID cls) {
-  if (cls == mxLOGICAL_CLASS && value.isComplex) throw ParseError("complex values cannot be logical");
+  if (cls == mxLOGICAL_CLASS && value.isComplex)
+    throw ParseError("complex values cannot be logical");
   for (double &v : value.re) v = convertElement(v, cls);
   for (double &v : value.im) v = convertElement(v, cls);
   value.cls = cls;
@@ -108,9 +111,12 @@ void makeComplex(Value &value) {
 // The class of a concatenation: integer beats char beats single beats
 // double; all-logical stays logical.
 mxClassID concatClass(const std::vector<Value> &parts) {
-  for (const Value &p : parts) if (isIntegerClass(p.cls)) return p.cls;
-  for (const Value &p : parts) if (p.cls == mxCHAR_CLASS) return mxCHAR_CLASS;
-  for (const Value &p : parts) if (p.cls == mxSINGLE_CLASS) return mxSINGLE_CLASS;
+  for (const Value &p : parts)
+    if (isIntegerClass(p.cls)) return p.cls;
+  for (const Value &p : parts)
+    if (p.cls == mxCHAR_CLASS) return mxCHAR_CLASS;
+  for (const Value &p : parts)
+    if (p.cls == mxSINGLE_CLASS) return mxSINGLE_CLASS;
   bool allLogical = !parts.empty();
   for (const Value &p : parts) allLogical = allLogical && p.cls == mxLOGICAL_CLASS;
   return allLogical ? mxLOGICAL_CLASS : mxDOUBLE_CLASS;
@@ -724,22 +730,44 @@ void storeElement(void *data, size_t k, mxClassID cls, double v) {
   auto *p = static_cast<unsigned char *>(data);
   switch (cls) {
     case mxDOUBLE_CLASS: std::memcpy(p + 8 * k, &v, 8); break;
-    case mxSINGLE_CLASS: { float f = static_cast<float>(v); std::memcpy(p + 4 * k, &f, 4); break; }
+    case mxSINGLE_CLASS: {
+      float f = static_cast<float>(v);
+      std::memcpy(p + 4 * k, &f, 4);
+      break;
+    }
     case mxLOGICAL_CLASS: p[k] = v != 0.0; break;
     case mxINT8_CLASS: p[k] = static_cast<unsigned char>(static_cast<int8_t>(v)); break;
     case mxUINT8_CLASS: p[k] = static_cast<uint8_t>(v); break;
     case mxCHAR_CLASS:
-    case mxUINT16_CLASS: { uint16_t x = static_cast<uint16_t>(v); std::memcpy(p + 2 * k, &x, 2); break; }
-    case mxINT16_CLASS: { int16_t x = static_cast<int16_t>(v); std::memcpy(p + 2 * k, &x, 2); break; }
-    case mxINT32_CLASS: { int32_t x = static_cast<int32_t>(v); std::memcpy(p + 4 * k, &x, 4); break; }
-    case mxUINT32_CLASS: { uint32_t x = static_cast<uint32_t>(v); std::memcpy(p + 4 * k, &x, 4); break; }
+    case mxUINT16_CLASS: {
+      uint16_t x = static_cast<uint16_t>(v);
+      std::memcpy(p + 2 * k, &x, 2);
+      break;
+    }
+    case mxINT16_CLASS: {
+      int16_t x = static_cast<int16_t>(v);
+      std::memcpy(p + 2 * k, &x, 2);
+      break;
+    }
+    case mxINT32_CLASS: {
+      int32_t x = static_cast<int32_t>(v);
+      std::memcpy(p + 4 * k, &x, 4);
+      break;
+    }
+    case mxUINT32_CLASS: {
+      uint32_t x = static_cast<uint32_t>(v);
+      std::memcpy(p + 4 * k, &x, 4);
+      break;
+    }
     case mxINT64_CLASS: {
-      int64_t x = v >= 9223372036854775807.0 ? std::numeric_limits<int64_t>::max() : static_cast<int64_t>(v);
+      int64_t x = v >= 9223372036854775807.0 ? std::numeric_limits<int64_t>::max()
+                                             : static_cast<int64_t>(v);
       std::memcpy(p + 8 * k, &x, 8);
       break;
     }
     case mxUINT64_CLASS: {
-      uint64_t x = v >= 18446744073709551615.0 ? std::numeric_limits<uint64_t>::max() : static_cast<uint64_t>(v);
+      uint64_t x = v >= 18446744073709551615.0 ? std::numeric_limits<uint64_t>::max()
+                                               : static_cast<uint64_t>(v);
       std::memcpy(p + 8 * k, &x, 8);
       break;
     }
@@ -801,9 +829,9 @@ std::vector<std::string> splitTopLevel(const std::string &text, char separator) 
       // A quote after a value is a transpose, otherwise it opens a string.
       size_t j = current.find_last_not_of(" \t");
       char prev = j == std::string::npos ? '\0' : current[j];
-      bool transposeQuote = j == current.size() - 1 &&
-                            (std::isalnum(static_cast<unsigned char>(prev)) || prev == ')' ||
-                             prev == ']' || prev == '\'' || prev == '.');
+      bool transposeQuote =
+          j == current.size() - 1 && (std::isalnum(static_cast<unsigned char>(prev)) ||
+                                      prev == ')' || prev == ']' || prev == '\'' || prev == '.');
       quoted = !transposeQuote;
     } else if (c == '(' || c == '[') {
       ++depth;

@@ -13,8 +13,9 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <climits>
 #include <unistd.h>
+
+#include <climits>
 #endif
 
 #include "casetools.h"
@@ -67,8 +68,8 @@ int runCaseFiles(const std::vector<std::string> &files, const std::string &folde
         case mexhost::CaseOutcome::Kind::skipped: ++skipped; break;
         case mexhost::CaseOutcome::Kind::failed:
           ++failed;
-          std::cout << c.file << ":" << c.line << ": FAILED " << c.text << "\n  "
-                    << outcome.detail << "\n";
+          std::cout << c.file << ":" << c.line << ": FAILED " << c.text << "\n  " << outcome.detail
+                    << "\n";
           break;
       }
     }
@@ -141,8 +142,7 @@ int main(int argc, char **argv) {
       std::cerr << "contract violation in " << name << ":\n";
       for (const std::string &v : result.violations) std::cerr << "  " << v << "\n";
       return kExitViolation;
-    case mexhost::CallResult::Status::ok:
-      break;
+    case mexhost::CallResult::Status::ok: break;
   }
   for (size_t k = 0; k < result.outputs.size(); ++k) {
     std::string label = nargout == 0 ? "ans" : "out" + std::to_string(k + 1);
