@@ -1,7 +1,15 @@
 # Host discovery: GNU Octave through mkoctfile, MATLAB through FindMatlab.
 # Each host found gets its own output folder under the build folder.
 
-set(TOOLBOX_BUNDLED_DIR ${CMAKE_BINARY_DIR}/bundled)
+if(WIN32)
+  # The cross-build for Windows: the bundled host as DLLs and the Windows
+  # plug-ins, side by side in one folder.
+  set(TOOLBOX_BUNDLED_DIR ${CMAKE_BINARY_DIR}/windows CACHE PATH "Windows output folder")
+  set(TOOLBOX_WITH_OCTAVE OFF)
+  set(TOOLBOX_WITH_MATLAB OFF)
+else()
+  set(TOOLBOX_BUNDLED_DIR ${CMAKE_BINARY_DIR}/bundled)
+endif()
 set(TOOLBOX_OCTAVE_DIR ${CMAKE_BINARY_DIR}/octave)
 set(TOOLBOX_MATLAB_DIR ${CMAKE_BINARY_DIR}/matlab)
 

@@ -2,7 +2,7 @@
 #
 #   toolbox_add_plugin(NAME SOURCES src... API 32|64 [HELP NAME.m]
 #                      [INCLUDES dir...] [LIBRARIES lib...] [OUTPUT_DIR dir]
-#                      [BUNDLED_ONLY])
+#                      [BUNDLED_ONLY] [WINDOWS])
 #
 # Every build compiles the gateway sources together with the version stub
 # common/cpp_mexapi_version.cpp and links with the version script that
@@ -13,6 +13,11 @@
 # API 32 plug-ins bind the _700 (32-bit size) family, API 64 the _730 one.
 # The help file is copied beside the Octave and MATLAB plug-ins, where
 # "help NAME" finds it.
+#
+# In the Windows cross-build only plug-ins marked WINDOWS are built, as
+# NAME.mexw64 exporting mexFunction alone (a .def file), linked statically
+# with the compiler's runtime so that they import nothing but KERNEL32, the
+# C runtime and libmex.dll.
 
 set(TOOLBOX_RELEASE_WORD 0x0002016B)
 set(TOOLBOX_API32_WORD 0x07000000)
@@ -42,8 +47,26 @@ function(_toolbox_plugin_common target name api)
     -Wl,--version-script=${PROJECT_SOURCE_DIR}/common/mexplugin.map -Wl,-z,defs)
 endfunction()
 
+function(_toolbox_add_windows_plugin name)
+  add_library(${name}_windows MODULE ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/common/mexplugin.def)
+  set_target_properties(${name}_windows PROPERTIES
+    OUTPUT_NAME ${name} PREFIX "" SUFFIX .mexw64
+    LIBRARY_OUTPUT_DIRECTORY ${TOOLBOX_BUNDLED_DIR})
+  target_include_directories(${name}_windows PRIVATE ${PROJECT_SOURCE_DIR}/common ${ARG_INCLUDES})
+  target_link_libraries(${name}_windows PRIVATE mex mx ${ARG_LIBRARIES})
+  target_link_options(${name}_windows PRIVATE
+    -static-libgcc -static-libstdc++ -Wl,--no-undefined)
+endfunction()
+
 function(toolbox_add_plugin name)
-  cmake_parse_arguments(ARG "BUNDLED_ONLY" "API;OUTPUT_DIR;HELP" "SOURCES;INCLUDES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(ARG "BUNDLED_ONLY;WINDOWS" "API;OUTPUT_DIR;HELP" "SOURCES;INCLUDES;LIBRARIES"
+                        ${ARGN})
+  if(WIN32)
+    if(ARG_WINDOWS)
+      _toolbox_add_windows_plugin(${name})
+    endif()
+    return()
+  endif()
   if(NOT ARG_OUTPUT_DIR)
     set(ARG_OUTPUT_DIR ${TOOLBOX_BUNDLED_DIR})
   endif()

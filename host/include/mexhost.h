@@ -84,9 +84,10 @@ MEX_API const char *pluginSuffix();
 
 // Host functions reachable through mexCallMATLAB ("zeros", "ones" and any a
 // test registers). They create outputs with the mx constructors and report
-// failures by throwing MexError.
+// failures by throwing MexError. registerFunction returns the function it
+// replaces (null if none); register before plug-ins run on other threads.
 using HostFunction = void (*)(int nlhs, mxArray *plhs[], int nrhs, const mxArray *const prhs[]);
-MEX_API void registerFunction(const std::string &name, HostFunction function);
+MEX_API HostFunction registerFunction(const std::string &name, HostFunction function);
 MEX_API bool callFunction(const std::string &name, int nlhs, mxArray *plhs[], int nrhs,
                           const mxArray *const prhs[]);
 

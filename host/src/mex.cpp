@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <mutex>
 #include <string>
 
 #if defined(_WIN32)
@@ -32,21 +31,19 @@ std::string formatMessage(const char *format, va_list args) {
   return buffer;
 }
 
-std::mutex &registryMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
+void zerosFunction(int, mxArray *plhs[], int nrhs, const mxArray *const prhs[]);
+void onesFunction(int, mxArray *plhs[], int nrhs, const mxArray *const prhs[]);
 
+// The call-back registry. It is filled once, on first use (a thread-safe
+// static initialisation); functions added by registerFunction must be added
+// before plug-ins run on other threads, since lookups take no lock.
 std::map<std::string, HostFunction> &registry() {
-  static std::map<std::string, HostFunction> functions;
+  static std::map<std::string, HostFunction> functions = {{"zeros", zerosFunction},
+                                                          {"ones", onesFunction}};
   return functions;
 }
 
-void registerBuiltins();
-
 HostFunction findFunction(const std::string &name) {
-  std::lock_guard<std::mutex> lock(registryMutex());
-  registerBuiltins();
   auto it = registry().find(name);
   return it == registry().end() ? nullptr : it->second;
 }
@@ -274,10 +271,10 @@ CallResult Plugin::call(int nlhs, const std::vector<const mxArray *> &inputs) co
   return result;
 }
 
-void registerFunction(const std::string &name, HostFunction function) {
-  std::lock_guard<std::mutex> lock(registryMutex());
-  registerBuiltins();
+HostFunction registerFunction(const std::string &name, HostFunction function) {
+  HostFunction previous = findFunction(name);
   registry()[name] = function;
+  return previous;
 }
 
 bool callFunction(const std::string &name, int nlhs, mxArray *plhs[], int nrhs,
@@ -382,15 +379,6 @@ void zerosFunction(int, mxArray *plhs[], int nrhs, const mxArray *const prhs[]) 
 
 void onesFunction(int, mxArray *plhs[], int nrhs, const mxArray *const prhs[]) {
   fill("ones", true, plhs, nrhs, prhs);
-}
-
-void registerBuiltins() {
-  static bool done = false;
-  if (!done) {
-    done = true;
-    registry()["zeros"] = zerosFunction;
-    registry()["ones"] = onesFunction;
-  }
 }
 
 int dispatch(int nlhs, mxArray *plhs[], int nrhs, const mxArray *const prhs[], const char *name) {
