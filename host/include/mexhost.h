@@ -79,6 +79,11 @@ MX_API double elementAsDouble(const mxArray *array, size_t k, bool imaginary = f
 MX_API long liveArrays();
 MX_API long liveScratchBlocks();
 
+// The largest data block one array may have (default: no limit). Creating a
+// larger array raises MATLAB:array:SizeLimitExceeded, as MATLAB does past its
+// own limit; the fuzzer uses it to keep constructor calls cheap.
+MX_API void setArrayByteLimit(size_t bytes);
+
 // The file suffix of plug-ins on this platform: ".mexa64" or ".mexw64".
 MEX_API const char *pluginSuffix();
 

@@ -19,6 +19,9 @@ thread_local CallContext *tlsContext = nullptr;
 std::atomic<long> liveArrayCount{0};
 std::atomic<long> liveScratchCount{0};
 
+// The largest data block of one array; MATLAB has a limit like it.
+std::atomic<size_t> arrayByteLimit{std::numeric_limits<size_t>::max()};
+
 void note(const std::string &violation) {
   if (CallContext *context = tlsContext) {
     context->violations.push_back(violation);
@@ -28,6 +31,12 @@ void note(const std::string &violation) {
 // Zero-filled block of at least one byte, so that every array has a data
 // pointer and a read past the end of an empty array is caught by tools.
 void *allocateZeroed(size_t bytes) {
+  if (bytes > arrayByteLimit.load()) {
+    raise("MATLAB:array:SizeLimitExceeded",
+          "Requested array of " + std::to_string(bytes) +
+              " bytes exceeds the maximum array size this host allows (" +
+              std::to_string(arrayByteLimit.load()) + " bytes).");
+  }
   void *block = std::calloc(bytes == 0 ? 1 : bytes, 1);
   if (block == nullptr) {
     raise("MATLAB:nomem",
@@ -269,6 +278,10 @@ long liveArrays() {
 
 long liveScratchBlocks() {
   return liveScratchCount.load();
+}
+
+void setArrayByteLimit(size_t bytes) {
+  arrayByteLimit = bytes;
 }
 
 void reclaim(CallContext *context) {
