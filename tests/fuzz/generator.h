@@ -23,7 +23,8 @@ class Entropy {
   virtual ~Entropy() = default;
   virtual uint64_t next() = 0;
   uint64_t below(uint64_t n) { return n == 0 ? 0 : next() % n; }
-  bool chance(unsigned percent) { return below(100) < percent; }
+  // True with the given probability; a draw of 0 (exhausted bytes) is false.
+  bool chance(unsigned percent) { return below(100) + percent >= 100; }
   double unit() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
 };
 
