@@ -16,12 +16,12 @@ struct Expected {
   unsigned apiWord;
 };
 
-// "name=word;name=word" from the build.
+// "name=word,name=word" from the build.
 std::vector<Expected> expectedPlugins() {
   std::vector<Expected> list;
   std::stringstream in(TOOLBOX_PLUGIN_LIST);
   std::string item;
-  while (std::getline(in, item, ';')) {
+  while (std::getline(in, item, ',')) {
     size_t eq = item.find('=');
     list.push_back(
         {item.substr(0, eq), static_cast<unsigned>(std::stoul(item.substr(eq + 1), nullptr, 0))});
