@@ -43,5 +43,6 @@
 %     Pixelry:lutpaint:invalidMapType    CMAP must be double.
 %     Pixelry:lutpaint:sparseMap         CMAP must not be sparse.
 %     Pixelry:lutpaint:emptyMap          CMAP must have at least one row.
+%   and then lutpaint:tooManyOutputs when more than one output is asked for.
 %
 %   See also IND2RGB, RGB2IND.

@@ -9,7 +9,8 @@
 // bytes, red, green, blue. The map is quantised to bytes once per call, into
 // one colour table per channel; every pixel then becomes one clamped table
 // lookup per plane. Out-of-range indices and map values are clamped, never
-// refused; only the arguments' number, class and shape are checked.
+// refused; only the number of inputs and outputs and the inputs' class and
+// shape are checked.
 //
 // Counts are 64 bits wide throughout (element count, map length, plane
 // offsets), so images of 2^30 elements and more and maps of 2^31 rows and
@@ -27,6 +28,7 @@ namespace {
 using Count = std::int64_t;
 
 constexpr int kNumInputs = 2;
+constexpr int kMaxOutputs = 1;
 constexpr mwSize kImageDims = 2;
 constexpr mwSize kMapDims = 2;
 constexpr size_t kMapColumns = 3;  // red, green, blue
@@ -137,10 +139,16 @@ void convertDouble(const double *X, unsigned char *plane, Count n, Count P,
 
 }  // namespace
 
-// The output is created and filled whatever nlhs is: with no output asked
-// for, it becomes ans.
-MEX_EXPORT void mexFunction(int /*nlhs*/, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+// The output is created and filled also when no output is asked for (it
+// becomes ans). Asking for more than one is refused after the input checks,
+// so that those keep their errors whatever nlhs is.
+MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   validateInputs(nrhs, prhs);
+  if (nlhs > kMaxOutputs) {
+    mexErrMsgIdAndTxt("lutpaint:tooManyOutputs",
+                      "lutpaint returns one output, the M-by-N-by-3 image RGB (asked for %d).",
+                      nlhs);
+  }
   const mxArray *image = prhs[0];
   const mxArray *map = prhs[1];
 
