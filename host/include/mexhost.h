@@ -50,8 +50,12 @@ class MEX_API Plugin {
   Plugin(const Plugin &) = delete;
   Plugin &operator=(const Plugin &) = delete;
 
-  // One MATLAB-level call. Inputs are only read; the host checks that.
-  CallResult call(int nlhs, const std::vector<const mxArray *> &inputs) const;
+  // One MATLAB-level call. Inputs are only read; the host checks that by
+  // fingerprinting every input before and after the call, unless told not
+  // to (benchmarks, where hashing large inputs would swamp the timing).
+  enum class InputCheck { fingerprint, none };
+  CallResult call(int nlhs, const std::vector<const mxArray *> &inputs,
+                  InputCheck inputCheck = InputCheck::fingerprint) const;
 
   const std::string &name() const { return name_; }
   unsigned releaseWord() const { return releaseWord_; }

@@ -6,6 +6,10 @@
 #include <limits>
 #include <string>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include "hostcore.h"
 #include "mexhost.h"
 
@@ -30,6 +34,25 @@ void note(const std::string &violation) {
 
 // Zero-filled block of at least one byte, so that every array has a data
 // pointer and a read past the end of an empty array is caught by tools.
+// Large arrays are first written by the plug-in that creates them; with 4 KiB
+// pages every page costs a fault, which on virtual machines can cost more
+// than the plug-in's work. Asking for huge pages on the aligned interior of a
+// large block cuts the faults 512-fold where the kernel allows it.
+constexpr size_t kHugePage = size_t(2) << 20;
+constexpr size_t kHugePageThreshold = 4 * kHugePage;
+
+void adviseHugePages(void *block, size_t bytes) {
+#if defined(__linux__)
+  if (bytes < kHugePageThreshold) return;
+  auto begin = (reinterpret_cast<uintptr_t>(block) + kHugePage - 1) & ~(kHugePage - 1);
+  auto end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(kHugePage - 1);
+  if (end > begin) madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)bytes;
+#endif
+}
+
 void *allocateZeroed(size_t bytes) {
   if (bytes > arrayByteLimit.load()) {
     raise("MATLAB:array:SizeLimitExceeded",
@@ -42,6 +65,7 @@ void *allocateZeroed(size_t bytes) {
     raise("MATLAB:nomem",
           "Out of memory. The host could not allocate " + std::to_string(bytes) + " bytes.");
   }
+  adviseHugePages(block, bytes);
   return block;
 }
 
