@@ -10,19 +10,21 @@
 // entries in the outer loop and R's in the inner loop, each in list order;
 // that order fixes the result bit for bit. Only the real part of X is read.
 //
-// Order of checks. Each check runs just before the step that first reads what
-// it protects, so "incorrect dimension" is raised for every call whose lists
-// are well formed, whatever X holds:
+// Order of checks. Everything is checked on the inputs as they stand, before
+// any list is decoded and before Y is created, so an error never leaves
+// scratch behind and "incorrect dimension" is raised for every call whose
+// lists are well formed, whatever X holds:
 //   1. at least three inputs                          flankprod:wrongNumInputs
 //   2. X's sizes fit 32-bit integers                  flankprod:tooLarge
 //   3. L, then R: full double, a well-formed list     flankprod:invalidInput,
 //      (against its own declared size only)           flankprod:invalidPositionList
-//   4. L and R decoded                                flankprod:outOfMemory
-//   5. L has M columns and R has N rows               "incorrect dimension" (no identifier)
-//   6. X is full double; Y has at most 2^31 - 1       flankprod:invalidInput,
+//   4. L declares M columns and R declares N rows     "incorrect dimension" (no identifier)
+//   5. X is full double; Y has at most 2^31 - 1       flankprod:invalidInput,
 //      elements                                       flankprod:tooLarge
-// The checks scan the lists only, never X or Y, and all of them run before Y
-// is created. The decoded lists are released before any error is raised.
+//   6. L and R decoded                                flankprod:outOfMemory
+// The checks scan the lists only, never X or Y. An empty list is spelled out
+// as its diagonal only when the other side has pairs: otherwise no term
+// exists, and a degenerate X such as zeros(2^31 - 1, 0) costs no scratch.
 #include <cstdint>
 
 #include "mex.h"
@@ -45,30 +47,33 @@ constexpr char kRoleR[] = "Position list R (argument 3)";
 struct ProductCall {
   std::int32_t M = 0;  // X's rows: L's identity size
   std::int32_t N = 0;  // X's columns: R's identity size
-  PairArray left;
-  std::int32_t kL = 0;
   std::int32_t mL = 0;
   std::int32_t nL = 0;
-  PairArray right;
-  std::int32_t kR = 0;
   std::int32_t mR = 0;
   std::int32_t nR = 0;
+  PairArray left;
+  std::int32_t kL = 0;
+  PairArray right;
+  std::int32_t kR = 0;
 };
 
-// Runs the checks and the decoding in the order told above; stops at the
-// first failure.
+// Runs the checks and then the decoding, in the order told above; stops at
+// the first failure.
 bool prepareProduct(int nrhs, const mxArray *prhs[], ProductCall *call, Failure *failure) {
-  return checkInputCount(nrhs, kInputCount, kUsage, failure) &&
-         checkMatrixSizes(prhs[kSlotX], kRoleX, &call->M, &call->N, failure) &&
-         checkPositionList(prhs[kSlotL], kRoleL, failure) &&
-         checkPositionList(prhs[kSlotR], kRoleR, failure) &&
-         decodeList(prhs[kSlotL], kRoleL, call->M, &call->left, &call->kL, &call->mL, &call->nL,
-                    failure) &&
-         decodeList(prhs[kSlotR], kRoleR, call->N, &call->right, &call->kR, &call->mR, &call->nR,
-                    failure) &&
-         ((call->nL == call->M && call->mR == call->N) || failDimension(failure)) &&
-         checkFullDouble(prhs[kSlotX], kRoleX, failure) &&
-         checkResultSize(call->mL, call->nR, failure);
+  if (!checkInputCount(nrhs, kInputCount, kUsage, failure) ||
+      !checkMatrixSizes(prhs[kSlotX], kRoleX, &call->M, &call->N, failure) ||
+      !checkPositionList(prhs[kSlotL], kRoleL, failure) ||
+      !checkPositionList(prhs[kSlotR], kRoleR, failure)) {
+    return false;
+  }
+  declaredSize(prhs[kSlotL], call->M, &call->mL, &call->nL);
+  declaredSize(prhs[kSlotR], call->N, &call->mR, &call->nR);
+  if (call->nL != call->M || call->mR != call->N) return failDimension(failure);
+  return checkFullDouble(prhs[kSlotX], kRoleX, failure) &&
+         checkResultSize(call->mL, call->nR, failure) &&
+         decodeList(prhs[kSlotL], kRoleL, call->M, pairCount(prhs[kSlotR], call->N) > 0,
+                    &call->left, &call->kL, failure) &&
+         decodeList(prhs[kSlotR], kRoleR, call->N, call->kL > 0, &call->right, &call->kR, failure);
 }
 
 // Y(a, d) += X(b, c) for every pair (a, b) of L, in list order, and inside

@@ -12,25 +12,27 @@
 // position list of an m-by-n matrix (an empty P: the N diagonal positions).
 // The result is evaluated only at P's positions, in P's order.
 //
-// Order of checks. Each check runs just before the step that first reads what
-// it protects, so "incorrect dimension" is raised for every call whose
-// pattern is well formed, whatever u, v, X and W hold:
+// Order of checks. Everything that can be checked on the inputs as they stand
+// is checked before the pattern is decoded, so "incorrect dimension" is
+// raised for every call whose pattern is well formed, whatever u, v, X and W
+// hold:
 //   1. enough inputs (4, or 5 with W)                  NAME:wrongNumInputs
 //   2. X's sizes fit 32-bit integers                   NAME:tooLarge
 //   3. P: full double, a well-formed list (against     NAME:invalidInput,
 //      its own declared size only)                     NAME:invalidPositionList
-//   4. P decoded                                       NAME:outOfMemory
-//   5. P's rows = u's rows and P's columns = v's       "incorrect dimension" (no identifier)
-//      columns
-//   6. X, u, v (and W) full double; u and v hold       NAME:invalidInput
+//   4. P declares u's rows and v's columns             "incorrect dimension" (no identifier)
+//   5. X, u, v (and W) full double; u and v hold       NAME:invalidInput
 //      their entries; W holds at least m*n elements
-//   7. an m-by-n result has at most 2^31 - 1 elements  NAME:tooLarge (flankmask, flankscale)
+//   6. an m-by-n result has at most 2^31 - 1 elements  NAME:tooLarge (flankmask, flankscale)
+//   7. P decoded                                       NAME:outOfMemory
 //   8. every selector entry that a pattern position    NAME:indexOutOfRange
 //      uses is finite and at most M (u) or N (v)
 // Selector entries that no pattern position uses are not examined: they take
 // no part in the result. The checks take time proportional to P and the
 // selectors, never to X, W or the result, and all run before the result is
-// created. The decoded pattern is released before any error is raised.
+// created; the decoded pattern is released before an error is raised. An
+// empty P is decoded only after step 5, when u is known to hold its N
+// entries, so the scratch never exceeds the size of the inputs.
 #ifndef FLANK_GATHER_H
 #define FLANK_GATHER_H
 
@@ -140,11 +142,10 @@ inline bool prepareGather(const GatherForm &form, int nrhs, const mxArray *prhs[
                           Failure *failure) {
   if (!checkInputCount(nrhs, form.inputCount, form.usage, failure) ||
       !checkMatrixSizes(prhs[kSlotX], kRoleX, &call->M, &call->N, failure) ||
-      !checkPositionList(prhs[kSlotP], kRoleP, failure) ||
-      !decodeList(prhs[kSlotP], kRoleP, call->N, &call->pattern, &call->k, &call->m, &call->n,
-                  failure)) {
+      !checkPositionList(prhs[kSlotP], kRoleP, failure)) {
     return false;
   }
+  declaredSize(prhs[kSlotP], call->N, &call->m, &call->n);
   const std::size_t mu = mxGetM(prhs[kSlotU]);
   const std::size_t nv = mxGetN(prhs[kSlotV]);
   if (static_cast<std::size_t>(call->m) != mu || static_cast<std::size_t>(call->n) != nv) {
@@ -155,6 +156,7 @@ inline bool prepareGather(const GatherForm &form, int nrhs, const mxArray *prhs[
          checkSelector(prhs[kSlotV], kRoleV, nv, "columns", "a 1-by-n row vector", failure) &&
          (!form.weighted || checkWeights(prhs[kSlotW], call->m, call->n, failure)) &&
          (!form.matrixResult || checkResultSize(call->m, call->n, failure)) &&
+         decodeList(prhs[kSlotP], kRoleP, call->N, true, &call->pattern, &call->k, failure) &&
          checkSelectedEntries(mxGetPr(prhs[kSlotU]), mxGetPr(prhs[kSlotV]), *call, failure);
 }
 

@@ -16,7 +16,10 @@
 //
 // Errors: check routines never raise. They describe what is wrong in a
 // Failure and return false; the gateway releases its scratch and then raises
-// the failure, so no error leaves decoded lists behind.
+// the failure, so no error leaves decoded lists behind. The gateways check
+// everything they can on the lists as they stand (their declared sizes
+// included) before decoding any, so the scratch of a call never exceeds the
+// size of its inputs.
 #ifndef FLANK_POSLIST_H
 #define FLANK_POSLIST_H
 
@@ -141,13 +144,41 @@ inline IndexPair *indDou2Int(const double *values, std::int32_t &count, std::int
   return pairs;
 }
 
-// Decodes into an owning array; a failed allocation becomes outOfMemory.
+// The size of the 0/1 matrix a checked list stands for: the truncated last
+// column, or identitySize for a list without columns.
+inline void declaredSize(const mxArray *list, std::int32_t identitySize, std::int32_t *rows,
+                         std::int32_t *cols) {
+  const std::size_t columns = mxGetN(list);
+  if (columns == 0) {
+    *rows = identitySize;
+    *cols = identitySize;
+    return;
+  }
+  const double *values = mxGetPr(list);
+  *rows = truncateToInt32(values[2 * (columns - 1)]);
+  *cols = truncateToInt32(values[2 * (columns - 1) + 1]);
+}
+
+// The number of pairs a checked list decodes to.
+inline std::int32_t pairCount(const mxArray *list, std::int32_t identitySize) {
+  const std::size_t columns = mxGetN(list);
+  return columns == 0 ? identitySize : static_cast<std::int32_t>(columns - 1);
+}
+
+// Decodes a checked list into an owning array of count pairs. With
+// spellIdentity false, a list without columns yields no pairs: the caller
+// knows that no term would use them, and a degenerate operand such as
+// zeros(2^31 - 1, 0) then costs no scratch. A failed allocation becomes
+// outOfMemory.
 inline bool decodeList(const mxArray *list, const char *role, std::int32_t identitySize,
-                       PairArray *pairs, std::int32_t *count, std::int32_t *rows,
-                       std::int32_t *cols, Failure *failure) {
-  // Column count minus one in 64 bits; checkPositionList has bounded it.
+                       bool spellIdentity, PairArray *pairs, std::int32_t *count,
+                       Failure *failure) {
+  // Column count minus one; checkPositionList has bounded it.
   *count = static_cast<std::int32_t>(static_cast<std::int64_t>(mxGetN(list)) - 1);
-  pairs->reset(indDou2Int(mxGetPr(list), *count, identitySize, *rows, *cols));
+  if (*count < 0 && !spellIdentity) identitySize = 0;
+  std::int32_t rows = 0;
+  std::int32_t cols = 0;
+  pairs->reset(indDou2Int(mxGetPr(list), *count, identitySize, rows, cols));
   if (!*pairs) {
     return fail(failure, "outOfMemory", "Out of memory: %s needs %lld bytes to be decoded.", role,
                 static_cast<long long>(*count) * static_cast<long long>(sizeof(IndexPair)));
