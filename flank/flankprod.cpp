@@ -77,7 +77,7 @@ bool prepareProduct(int nrhs, const mxArray *prhs[], ProductCall *call, Failure 
 }
 
 // Y(a, d) += X(b, c) for every pair (a, b) of L, in list order, and inside
-// it every pair (c, d) of R, in list order. Y is mL-by-?, X is M-by-?, both
+// it every pair (c, d) of R, in list order. Y (mL rows) and X (M rows) are
 // column-major; offsets are formed in 64 bits.
 void flankprod(double *Y, std::int32_t mL, const double *X, std::int32_t M, const IndexPair *left,
                std::int32_t kL, const IndexPair *right, std::int32_t kR) {
