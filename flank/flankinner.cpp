@@ -1,0 +1,49 @@
+// flankinner: the weighted sum of L*X*R over the positions of a pattern.
+//
+//   y = flankinner(u, X, v, P, W)
+//
+// y is 1-by-1: the sum, over the positions (r, c) of the pattern P in
+// pattern order and once per listing, of X(u(r), v(c))*W(r, c); positions
+// where u(r) or v(c) truncates to 0 or less add nothing. It equals the sum
+// of all elements of flankscale(u, X, v, P, W) up to the order of the
+// additions. W is read as m-by-n, column-major, whatever its shape.
+// Selectors, pattern and the order of checks: gather.h. Only the real parts
+// of X and W are read.
+#include <cstdint>
+
+#include "gather.h"
+#include "mex.h"
+#include "mexgateway.h"
+
+namespace {
+
+constexpr GatherForm kForm{"flankinner", "flankinner(u, X, v, P, W)", 5, true, false};
+
+// *y = X(a, b)*W(r, c) + *y for every pattern pair (r, c), in pattern order,
+// starting from 0, where a and b are the row and column u and v select. The
+// running sum is held in the output element itself.
+void flankinner(double *y, std::int32_t m, const double *X, std::int32_t M, const double *u,
+                const double *v, const double *W, const IndexPair *pattern, std::int32_t k) {
+  *y = 0.0;
+  for (std::int32_t i = 0; i < k; ++i) {
+    const IndexPair p = pattern[i];
+    const std::int64_t a = selectedIndex(u[p.row]);
+    const std::int64_t b = selectedIndex(v[p.col]);
+    if (b < 0 || a < 0) continue;
+    const double x = X[a + b * M];
+    const std::int64_t o = p.row + static_cast<std::int64_t>(p.col) * m;
+    const double term = x * W[o];
+    *y = term + *y;
+  }
+}
+
+}  // namespace
+
+MEX_EXPORT void mexFunction(int /*nlhs*/, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+  GatherCall call;
+  if (!startGather(kForm, nrhs, prhs, &call)) return;
+  plhs[0] = mxCreateDoubleMatrix(1, 1, mxREAL);
+  flankinner(mxGetPr(plhs[0]), call.m, mxGetPr(prhs[kSlotX]), call.M, mxGetPr(prhs[kSlotU]),
+             mxGetPr(prhs[kSlotV]), mxGetPr(prhs[kSlotW]), call.pattern.get(), call.k);
+  call.pattern.reset();
+}

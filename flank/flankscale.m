@@ -1,0 +1,34 @@
+%FLANKSCALE Elements of X picked by selectors at a pattern, times weights.
+%   Y = FLANKSCALE(u, X, v, P, W) returns the m-by-n double matrix that
+%   holds X(u(r), v(c))*W(r, c) at every position (r, c) of the pattern P
+%   and 0 elsewhere: FLANKMASK(u, X, v, P) multiplied elementwise by W, but
+%   formed at the positions of P only. u is an m-by-1 column of rows of X
+%   and v a 1-by-n row of columns of X; an entry below 1 (after truncation
+%   toward zero: 0, 0.5, -3) selects nothing, and the positions that use it
+%   stay 0. W must hold at least m*n elements; they are read as an m-by-n
+%   matrix in column-major order, whatever W's shape.
+%
+%   P is a position list of an m-by-n 0/1 matrix: columns 1..k hold the row
+%   (first row) and column (second row) of each position, in any order; the
+%   last column holds [m; n]. From a sparse or full 0/1 matrix S:
+%
+%      [i, j] = find(S);
+%      P = [[i(:)'; j(:)'], [size(S, 1); size(S, 2)]];
+%
+%   A position listed twice gets twice the value. P = [m; n] gives the m-by-n
+%   zero matrix. An empty P ([] or zeros(2, 0)) stands for the N diagonal
+%   positions, N = size(X, 2); u and v must then have length N.
+%
+%   Each product X(u(r), v(c))*W(r, c) is rounded by itself and then added
+%   to Y (never fused), in the order of P. Only the real parts of X and W
+%   are used. Selector entries that no position of P uses are not read.
+%
+%   Example:
+%      X = [1 2 3; 4 5 6];
+%      flankscale([2; 1], X, [3 1], [1 2 2; 1 2 2], [10 20; 30 40])
+%      % [60 0; 0 40]: X(2, 3)*10 at (1, 1), X(1, 1)*40 at (2, 2)
+%
+%   Errors: as FLANKMASK, with the prefix flankscale:, and also
+%   flankscale:invalidInput when W holds fewer than m*n elements.
+%
+%   See also FLANKMASK, FLANKINNER, FLANKPROD, FIND.

@@ -1,0 +1,176 @@
+// gather.h: what flankmask, flankscale and flankinner share: their argument
+// checks, in one order, and the reading of selector entries. Each of the
+// three gateway sources includes this file once; everything is file-local.
+//
+//   Y = flankmask(u, X, v, P)      Y = flankscale(u, X, v, P, W)
+//   y = flankinner(u, X, v, P, W)
+//
+// X is M-by-N. The row selector u (m-by-1) and the column selector v (1-by-n)
+// stand for 0/1 matrices with at most one 1 per row of L and per column of R:
+// output row r draws from row u(r) of X and output column c from column v(c);
+// an entry that truncates to 0 or less draws from nothing. The pattern P is a
+// position list of an m-by-n matrix (an empty P: the N diagonal positions).
+// The result is evaluated only at P's positions, in P's order.
+//
+// Order of checks. Everything that can be checked on the inputs as they stand
+// is checked before the pattern is decoded, so "incorrect dimension" is
+// raised for every call whose pattern is well formed, whatever u, v, X and W
+// hold:
+//   1. enough inputs (4, or 5 with W)                  NAME:wrongNumInputs
+//   2. X's sizes fit 32-bit integers                   NAME:tooLarge
+//   3. P: full double, a well-formed list (against     NAME:invalidInput,
+//      its own declared size only)                     NAME:invalidPositionList
+//   4. P declares u's rows and v's columns             "incorrect dimension" (no identifier)
+//   5. X, u, v (and W) full double; u and v hold       NAME:invalidInput
+//      their entries; W holds at least m*n elements
+//   6. an m-by-n result has at most 2^31 - 1 elements  NAME:tooLarge (flankmask, flankscale)
+//   7. P decoded                                       NAME:outOfMemory
+//   8. every selector entry that a pattern position    NAME:indexOutOfRange
+//      uses is finite and at most M (u) or N (v)
+// Selector entries that no pattern position uses are not examined: they take
+// no part in the result. The checks take time proportional to P and the
+// selectors, never to X, W or the result, and all run before the result is
+// created; the decoded pattern is released before an error is raised. An
+// empty P is decoded only after step 5, when u is known to hold its N
+// entries, so the scratch never exceeds the size of the inputs.
+#ifndef FLANK_GATHER_H
+#define FLANK_GATHER_H
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "mex.h"
+#include "poslist.h"
+
+namespace {
+
+constexpr int kSlotU = 0;
+constexpr int kSlotX = 1;
+constexpr int kSlotV = 2;
+constexpr int kSlotP = 3;
+constexpr int kSlotW = 4;
+constexpr char kRoleU[] = "Row selector u (argument 1)";
+constexpr char kRoleX[] = "X (argument 2)";
+constexpr char kRoleV[] = "Column selector v (argument 3)";
+constexpr char kRoleP[] = "Pattern P (argument 4)";
+constexpr char kRoleW[] = "Weights W (argument 5)";
+
+// How one member of the family differs from the others.
+struct GatherForm {
+  const char *name;
+  const char *usage;
+  int inputCount;     // 4, or 5 with weights
+  bool weighted;      // reads W
+  bool matrixResult;  // creates an m-by-n result (otherwise 1-by-1)
+};
+
+// Everything the gather loop needs, gathered by prepareGather.
+struct GatherCall {
+  std::int32_t M = 0;  // X's rows: the bound of u's entries
+  std::int32_t N = 0;  // X's columns: the bound of v's entries, P's identity size
+  PairArray pattern;
+  std::int32_t k = 0;  // pattern pairs
+  std::int32_t m = 0;  // the result's rows, as P declares them
+  std::int32_t n = 0;  // the result's columns
+};
+
+// The 0-based row or column a checked selector entry draws from, or -1 for
+// nothing (an entry that truncates to 0 or less).
+inline std::int32_t selectedIndex(double entry) {
+  return entry >= 1.0 ? truncateToInt32(entry) - 1 : -1;
+}
+
+// A selector is full double and holds the entries its length promises
+// (a 3-by-0 "column" has a length of 3 and no data).
+inline bool checkSelector(const mxArray *selector, const char *role, std::size_t length,
+                          const char *lengthName, const char *shape, Failure *failure) {
+  if (!checkFullDouble(selector, role, failure)) return false;
+  if (mxGetNumberOfElements(selector) >= length) return true;
+  return fail(failure, "invalidInput", "%s holds no entries but has %zu %s; pass %s.", role, length,
+              lengthName, shape);
+}
+
+// W holds at least one weight per element of the m-by-n result.
+inline bool checkWeights(const mxArray *W, std::int32_t m, std::int32_t n, Failure *failure) {
+  if (!checkFullDouble(W, kRoleW, failure)) return false;
+  const std::int64_t needed = static_cast<std::int64_t>(m) * n;
+  const std::size_t held = mxGetNumberOfElements(W);
+  if (held >= static_cast<std::size_t>(needed)) return true;
+  return fail(failure, "invalidInput",
+              "%s hold %zu elements; the %d-by-%d result needs %lld, one per element.", kRoleW,
+              held, m, n, static_cast<long long>(needed));
+}
+
+// The selector entry at index is finite and selects at most the count-th
+// row or column of X; entries below 1 select nothing and always pass.
+inline bool checkSelectorEntry(const double *selector, std::int32_t index, std::int32_t count,
+                               const char *role, const char *countName, Failure *failure) {
+  const double entry = selector[index];
+  char text[kValueTextLength];
+  if (!std::isfinite(entry)) {
+    return fail(failure, "indexOutOfRange",
+                "%s entry %d is %s; selector entries must be finite (entries below 1 select "
+                "nothing).",
+                role, index + 1, valueText(entry, text));
+  }
+  if (entry >= static_cast<double>(count) + 1.0) {
+    return fail(failure, "indexOutOfRange",
+                "%s entry %d is %s, past the %d %s of X; entries must truncate to at most %d "
+                "(entries below 1 select nothing).",
+                role, index + 1, valueText(entry, text), count, countName, count);
+  }
+  return true;
+}
+
+// Every selector entry used by a pattern position, in pattern order.
+inline bool checkSelectedEntries(const double *u, const double *v, const GatherCall &call,
+                                 Failure *failure) {
+  for (std::int32_t i = 0; i < call.k; ++i) {
+    const IndexPair p = call.pattern[i];
+    if (!checkSelectorEntry(u, p.row, call.M, kRoleU, "rows", failure) ||
+        !checkSelectorEntry(v, p.col, call.N, kRoleV, "columns", failure)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Runs the checks and the decoding in the order told above; stops at the
+// first failure.
+inline bool prepareGather(const GatherForm &form, int nrhs, const mxArray *prhs[], GatherCall *call,
+                          Failure *failure) {
+  if (!checkInputCount(nrhs, form.inputCount, form.usage, failure) ||
+      !checkMatrixSizes(prhs[kSlotX], kRoleX, &call->M, &call->N, failure) ||
+      !checkPositionList(prhs[kSlotP], kRoleP, failure)) {
+    return false;
+  }
+  declaredSize(prhs[kSlotP], call->N, &call->m, &call->n);
+  const std::size_t mu = mxGetM(prhs[kSlotU]);
+  const std::size_t nv = mxGetN(prhs[kSlotV]);
+  if (static_cast<std::size_t>(call->m) != mu || static_cast<std::size_t>(call->n) != nv) {
+    return failDimension(failure);
+  }
+  return checkFullDouble(prhs[kSlotX], kRoleX, failure) &&
+         checkSelector(prhs[kSlotU], kRoleU, mu, "rows", "an m-by-1 column vector", failure) &&
+         checkSelector(prhs[kSlotV], kRoleV, nv, "columns", "a 1-by-n row vector", failure) &&
+         (!form.weighted || checkWeights(prhs[kSlotW], call->m, call->n, failure)) &&
+         (!form.matrixResult || checkResultSize(call->m, call->n, failure)) &&
+         decodeList(prhs[kSlotP], kRoleP, call->N, true, &call->pattern, &call->k, failure) &&
+         checkSelectedEntries(mxGetPr(prhs[kSlotU]), mxGetPr(prhs[kSlotV]), *call, failure);
+}
+
+// The gateway's preamble: prepares the call, or releases the pattern and
+// raises the failure (and then returns false, for hosts whose error call is
+// not marked as never returning).
+inline bool startGather(const GatherForm &form, int nrhs, const mxArray *prhs[], GatherCall *call) {
+  Failure failure;
+  if (prepareGather(form, nrhs, prhs, call, &failure)) return true;
+  call->pattern.reset();
+  raiseFailure(form.name, failure);
+  return false;
+}
+
+}  // namespace
+
+#endif
