@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "mex.h"
 #include "mexgateway.h"
@@ -40,6 +41,14 @@ constexpr unsigned char kBrightest = 255;
 constexpr double kByteScale = 255.0;
 constexpr double kHalf = 0.5;  // added before truncating: halves go up
 constexpr double kFirstRow = 1.0;
+
+// Per-value tables cover every value of the pixel class: worth building for
+// uint8 images always, for uint16 images from as many pixels as values.
+constexpr size_t kUint8Values = 256;
+constexpr Count kUint16Values = 65536;
+// Pair tables for uint8 images pay off from about a million pixels.
+constexpr size_t kUint8Pairs = 65536;
+constexpr Count kPairTablePixels = Count(1) << 20;
 
 // Stops the call with an error unless there are exactly two inputs, X is a
 // full two-dimensional uint8, uint16 or double array, and CMAP is a full
@@ -93,47 +102,139 @@ void computeColorTable(const double *column, Count P, unsigned char *table) {
   }
 }
 
-// One plane of a uint8 image: byte k is the table entry of element k, a
-// 0-based row; rows P and beyond take the last entry.
-void convertUint8(const std::uint8_t *X, unsigned char *plane, Count n, Count P,
-                  const unsigned char *table) {
+// The three planes of the output and the three colour tables, red first.
+struct Planes {
+  unsigned char *plane[kChannels];
+};
+struct Tables {
+  const unsigned char *table[kChannels];
+};
+
+// Integer images: the row a pixel value v selects is v itself (0-based), or
+// the last row for v >= P. One pass over the image writes all three planes.
+template <typename Pixel>
+void convertClamped(const Pixel *X, Planes out, Count n, Count P, Tables tables) {
   const Count lastRow = P - 1;
+  const unsigned char *red = tables.table[0], *green = tables.table[1], *blue = tables.table[2];
+  unsigned char *r = out.plane[0], *g = out.plane[1], *b = out.plane[2];
   for (Count k = 0; k < n; ++k) {
     Count row = X[k];
-    plane[k] = table[row < P ? row : lastRow];
+    row = row < P ? row : lastRow;
+    r[k] = red[row];
+    g[k] = green[row];
+    b[k] = blue[row];
   }
 }
 
-// One plane of a uint16 image, as convertUint8.
-void convertUint16(const std::uint16_t *X, unsigned char *plane, Count n, Count P,
-                   const unsigned char *table) {
+// For large images the clamp is folded into per-value tables: entry v of
+// each holds the byte of the row that value v selects, so a pixel costs
+// three loads from tables that stay in cache.
+template <typename Pixel>
+void convertThroughValueTables(const Pixel *X, Planes out, Count n, Count P, Tables tables,
+                               unsigned char *valueTables) {
+  constexpr Count kValues = Count(1) << (8 * sizeof(Pixel));
   const Count lastRow = P - 1;
+  unsigned char *byValue[kChannels];
+  for (size_t c = 0; c < kChannels; ++c) {
+    byValue[c] = valueTables + c * kValues;
+    for (Count v = 0; v < kValues; ++v) byValue[c][v] = tables.table[c][v < P ? v : lastRow];
+  }
+  const unsigned char *red = byValue[0], *green = byValue[1], *blue = byValue[2];
+  unsigned char *r = out.plane[0], *g = out.plane[1], *b = out.plane[2];
   for (Count k = 0; k < n; ++k) {
-    Count row = X[k];
-    plane[k] = table[row < P ? row : lastRow];
+    Pixel v = X[k];
+    r[k] = red[v];
+    g[k] = green[v];
+    b[k] = blue[v];
   }
 }
 
-// One plane of a double image: element k is a 1-based row, rounded to the
-// nearest with halves up; NaN and values below 1 take the first row, values
-// above P the last.
-void convertDouble(const double *X, unsigned char *plane, Count n, Count P,
-                   const unsigned char *table) {
+// Large uint8 images go through tables indexed by two pixels at once: entry
+// (a | b << 8) holds the two bytes that pixels a, b produce in one plane. A
+// word of eight pixels then becomes three words of output, one per plane,
+// from twelve table loads.
+void convertUint8ByPairs(const std::uint8_t *X, Planes out, Count n, Count P, Tables tables,
+                         std::uint16_t *pairTables) {
+  constexpr Count kPairs = 65536;
+  const Count lastRow = P - 1;
+  std::uint16_t *byPair[kChannels];
+  for (size_t c = 0; c < kChannels; ++c) {
+    unsigned char single[kUint8Values];
+    for (size_t v = 0; v < kUint8Values; ++v) {
+      single[v] = tables.table[c][static_cast<Count>(v) < P ? static_cast<Count>(v) : lastRow];
+    }
+    byPair[c] = pairTables + c * kPairs;
+    for (Count pair = 0; pair < kPairs; ++pair) {
+      byPair[c][pair] = static_cast<std::uint16_t>(single[pair & 0xFF] | single[pair >> 8] << 8);
+    }
+  }
+  constexpr Count kWord = 8;
+  Count k = 0;
+  for (; k + kWord <= n; k += kWord) {
+    std::uint64_t pixels;
+    std::memcpy(&pixels, X + k, sizeof pixels);  // little-endian: pixel k in the low byte
+    for (size_t c = 0; c < kChannels; ++c) {
+      const std::uint16_t *t = byPair[c];
+      std::uint64_t word =
+          std::uint64_t(t[pixels & 0xFFFF]) | std::uint64_t(t[(pixels >> 16) & 0xFFFF]) << 16 |
+          std::uint64_t(t[(pixels >> 32) & 0xFFFF]) << 32 | std::uint64_t(t[pixels >> 48]) << 48;
+      std::memcpy(out.plane[c] + k, &word, sizeof word);
+    }
+  }
+  for (; k < n; ++k) {
+    for (size_t c = 0; c < kChannels; ++c) {
+      out.plane[c][k] = static_cast<unsigned char>(byPair[c][X[k]] & 0xFF);
+    }
+  }
+}
+
+// uint8 images: small ones through per-value tables (3 x 256 bytes of
+// scratch), large ones through pair tables (3 x 65536 x 2 bytes); either
+// scratch is passed in by the gateway.
+void convertUint8(const std::uint8_t *X, Planes out, Count n, Count P, Tables tables,
+                  unsigned char *valueTables, std::uint16_t *pairTables) {
+  if (pairTables != nullptr) {
+    convertUint8ByPairs(X, out, n, P, tables, pairTables);
+  } else {
+    convertThroughValueTables(X, out, n, P, tables, valueTables);
+  }
+}
+
+// uint16 images go through per-value tables (3 x 65536 bytes) when the
+// caller provides them, that is for images of at least as many pixels.
+void convertUint16(const std::uint16_t *X, Planes out, Count n, Count P, Tables tables,
+                   unsigned char *valueTables) {
+  if (valueTables != nullptr) {
+    convertThroughValueTables(X, out, n, P, tables, valueTables);
+  } else {
+    convertClamped(X, out, n, P, tables);
+  }
+}
+
+// Double images are 1-based: NaN and values below 1 select the first row,
+// values above P the last, and the rest floor(v + 0.5), halves going up. For
+// the values that reach the last rule, v + 0.5 is at least 1.5, where
+// truncation toward zero gives floor's result without a library call.
+void convertDouble(const double *X, Planes out, Count n, Count P, Tables tables) {
   const double lastRow = static_cast<double>(P);
+  const unsigned char *red = tables.table[0], *green = tables.table[1], *blue = tables.table[2];
+  unsigned char *r = out.plane[0], *g = out.plane[1], *b = out.plane[2];
   for (Count k = 0; k < n; ++k) {
     double v = X[k];
     Count row;
-    if (mxIsNaN(v) || v < kFirstRow) {
+    if (!(v >= kFirstRow)) {  // NaN or below 1
       row = 1;
     } else if (v > lastRow) {
       row = P;
     } else {
-      row = static_cast<Count>(std::floor(v + kHalf));
+      row = static_cast<Count>(v + kHalf);
       // Only a map longer than 2^53 rows, whose length has no exact double,
       // can round past its end here.
       if (row > P) row = P;
     }
-    plane[k] = table[row - 1];
+    r[k] = red[row - 1];
+    g[k] = green[row - 1];
+    b[k] = blue[row - 1];
   }
 }
 
@@ -169,20 +270,31 @@ MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *
   computeColorTable(intensities + 2 * P, P, blue);
 
   auto *rgb = static_cast<unsigned char *>(mxGetData(plhs[0]));
-  unsigned char *planes[kChannels] = {rgb, rgb + n, rgb + 2 * n};
-  const unsigned char *tables[kChannels] = {red, green, blue};
+  const Planes planes{{rgb, rgb + n, rgb + 2 * n}};
+  const Tables tables{{red, green, blue}};
   const void *pixels = mxGetData(image);
   const mxClassID imageClass = mxGetClassID(image);
+  unsigned char *valueTables = nullptr;
+  std::uint16_t *pairTables = nullptr;
   if (imageClass == mxUINT8_CLASS) {
-    const auto *X = static_cast<const std::uint8_t *>(pixels);
-    for (mwSize c = 0; c < kChannels; ++c) convertUint8(X, planes[c], n, P, tables[c]);
+    if (n >= kPairTablePixels) {
+      pairTables =
+          static_cast<std::uint16_t *>(mxMalloc(kChannels * kUint8Pairs * sizeof(std::uint16_t)));
+    } else {
+      valueTables = static_cast<unsigned char *>(mxMalloc(kChannels * kUint8Values));
+    }
+    convertUint8(static_cast<const std::uint8_t *>(pixels), planes, n, P, tables, valueTables,
+                 pairTables);
   } else if (imageClass == mxUINT16_CLASS) {
-    const auto *X = static_cast<const std::uint16_t *>(pixels);
-    for (mwSize c = 0; c < kChannels; ++c) convertUint16(X, planes[c], n, P, tables[c]);
+    if (n >= kUint16Values) {
+      valueTables = static_cast<unsigned char *>(mxMalloc(kChannels * kUint16Values));
+    }
+    convertUint16(static_cast<const std::uint16_t *>(pixels), planes, n, P, tables, valueTables);
   } else if (imageClass == mxDOUBLE_CLASS) {
-    const auto *X = static_cast<const double *>(pixels);
-    for (mwSize c = 0; c < kChannels; ++c) convertDouble(X, planes[c], n, P, tables[c]);
+    convertDouble(static_cast<const double *>(pixels), planes, n, P, tables);
   }
+  mxFree(valueTables);
+  mxFree(pairTables);
 
   mxFree(red);
   mxFree(green);

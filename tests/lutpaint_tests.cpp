@@ -236,4 +236,24 @@ TEST(LutpaintBoundaries, EveryIntegerValueAroundTheLastRow) {
   }
 }
 
+// Images of a million pixels and more take another path for uint8 (tables
+// indexed by pixel pairs, eight pixels at a time): every ordered pair of
+// values occurs, at even and odd positions, and the length leaves a tail.
+TEST(LutpaintBoundaries, LargeUint8ImagesEveryPairOfValues) {
+  std::mt19937 rng(88);
+  for (size_t tail : {0, 3, 7}) {
+    size_t n = (size_t(1) << 20) + 2 * 65536 + tail;
+    ArrayPtr X(mxCreateNumericMatrix_730(1, n, mxUINT8_CLASS, mxREAL));
+    auto *x = static_cast<uint8_t *>(mxGetData(X.get()));
+    for (size_t k = 0; k < n; ++k)
+      x[k] =
+          static_cast<uint8_t>(k < 131072 ? (k % 2 == 0 ? (k / 2) & 0xFF : (k / 2) >> 8) : rng());
+    for (size_t P : {1, 2, 255, 256, 300}) {
+      ArrayPtr map = randomMap(rng, P);
+      expectMatchesReference(X.get(), map.get());
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
 }  // namespace
