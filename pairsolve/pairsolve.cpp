@@ -74,6 +74,7 @@ constexpr int kMantissaBits = 52;
 constexpr std::uint64_t kMantissaMask = (std::uint64_t{1} << kMantissaBits) - 1;
 constexpr std::uint64_t kExponentMask = 0x7ff;
 constexpr int kIntegerMantissaBias = 1075;
+constexpr double kInt32Limit = 2147483648.0;  // 2^31
 
 inline std::int64_t at(int r, int c, int M) {
   return static_cast<std::int64_t>(r) + static_cast<std::int64_t>(M) * c;
@@ -115,6 +116,90 @@ void shiftColumn(double *w, const double *addend, double h, int n) {
   }
 #endif
   for (; r < n; ++r) w[r] = (w[r] + addend[r]) - h;
+}
+
+// The first row r in [from, M) that is not covered and whose working cost
+// w[r] is zero, or M.
+int firstZeroRow(const double *w, const unsigned char *rowCovered, int from, int M) {
+  int r = from;
+#if defined(__SSE2__)
+  const __m128d zero = _mm_setzero_pd();
+  for (; r + 2 <= M; r += 2) {
+    int equal = _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(w + r), zero));
+    if ((equal & 1) && !rowCovered[r]) return r;
+    if ((equal & 2) && !rowCovered[r + 1]) return r + 1;
+  }
+#endif
+  for (; r < M; ++r) {
+    if (w[r] == 0.0 && !rowCovered[r]) return r;
+  }
+  return M;
+}
+
+// A cost as the exact engine reads it: non-finite costs are the substitute.
+inline double exactCost(double x, double substitute) {
+  return std::isfinite(x) ? x : substitute;
+}
+
+#if defined(__SSE2__)
+inline __m128d exactCosts(const double *p, __m128d substitute) {
+  __m128d x = _mm_loadu_pd(p);
+  __m128d finite = _mm_cmpeq_pd(_mm_sub_pd(x, x), _mm_setzero_pd());
+  return _mm_or_pd(_mm_and_pd(finite, x), _mm_andnot_pd(finite, substitute));
+}
+#endif
+
+// For the exact engine's column with costs cost[0..M) and potential colPot:
+// the first row r in [from, M) that is not covered and whose working cost
+// (cost[r] - colPot) - rowPot[r] is zero, or M.
+int firstExactZero(const double *cost, double colPot, const double *rowPot,
+                   const unsigned char *rowCovered, double substitute, int from, int M) {
+  int r = from;
+#if defined(__SSE2__)
+  const __m128d pot = _mm_set1_pd(colPot);
+  const __m128d sub = _mm_set1_pd(substitute);
+  for (; r + 2 <= M; r += 2) {
+    __m128d reduced = _mm_sub_pd(exactCosts(cost + r, sub), pot);
+    int equal = _mm_movemask_pd(_mm_cmpeq_pd(reduced, _mm_loadu_pd(rowPot + r)));
+    if ((equal & 1) && !rowCovered[r]) return r;
+    if ((equal & 2) && !rowCovered[r + 1]) return r + 1;
+  }
+#endif
+  for (; r < M; ++r) {
+    if (exactCost(cost[r], substitute) - colPot == rowPot[r] && !rowCovered[r]) return r;
+  }
+  return M;
+}
+
+// The same column: slack[r] = min(working cost, slack[r]) for every row;
+// returns the first uncovered row whose working cost is zero, or M.
+int exactSlackColumn(const double *cost, double colPot, const double *rowPot,
+                     const unsigned char *rowCovered, double substitute, int M, double *slack) {
+  int first = M;
+  int r = 0;
+#if defined(__SSE2__)
+  const __m128d pot = _mm_set1_pd(colPot);
+  const __m128d sub = _mm_set1_pd(substitute);
+  const __m128d zero = _mm_setzero_pd();
+  for (; r + 2 <= M; r += 2) {
+    __m128d w = _mm_sub_pd(_mm_sub_pd(exactCosts(cost + r, sub), pot), _mm_loadu_pd(rowPot + r));
+    _mm_storeu_pd(slack + r, _mm_min_pd(w, _mm_loadu_pd(slack + r)));
+    if (first == M) {
+      int equal = _mm_movemask_pd(_mm_cmpeq_pd(w, zero));
+      if ((equal & 1) && !rowCovered[r]) {
+        first = r;
+      } else if ((equal & 2) && !rowCovered[r + 1]) {
+        first = r + 1;
+      }
+    }
+  }
+#endif
+  for (; r < M; ++r) {
+    double w = (exactCost(cost[r], substitute) - colPot) - rowPot[r];
+    if (w < slack[r]) slack[r] = w;
+    if (w == 0.0 && first == M && !rowCovered[r]) first = r;
+  }
+  return first;
 }
 
 // ---------------------------------------------------------------------------
@@ -220,9 +305,12 @@ void releaseCursors(Cursors &cursors) {
 
 // The first uncovered zero of column c at or after its resume point, or
 // kNone; the resume point moves past it (its row is covered next, or step 4
-// starts).
-template <class IsZero>
-int nextZero(Cursors &cursors, const Marks &marks, int c, IsZero isZero) {
+// starts). isZero(r, c) tells whether a working cost is zero; in column mode
+// findInColumn(c, from) finds the first uncovered zero row from a row on (M
+// if none).
+template <class IsZero, class FindInColumn>
+int nextZero(Cursors &cursors, const Marks &marks, int c, IsZero isZero,
+             FindInColumn findInColumn) {
   if (cursors.listMode[c]) {
     for (int i = cursors.position[c]; i < cursors.zeroRowCount; ++i) {
       int r = cursors.zeroRows[i];
@@ -234,14 +322,14 @@ int nextZero(Cursors &cursors, const Marks &marks, int c, IsZero isZero) {
     cursors.position[c] = cursors.zeroRowCount;
     return kNone;
   }
-  for (int r = cursors.position[c]; r < marks.M; ++r) {
-    if (!marks.rowCovered[r] && isZero(r, c)) {
-      cursors.position[c] = r + 1;
-      return r;
-    }
+  if (cursors.position[c] >= marks.M) return kNone;
+  int r = findInColumn(c, cursors.position[c]);
+  if (r == marks.M) {
+    cursors.position[c] = marks.M;
+    return kNone;
   }
-  cursors.position[c] = marks.M;
-  return kNone;
+  cursors.position[c] = r + 1;
+  return r;
 }
 
 struct Prime {
@@ -253,13 +341,14 @@ struct Prime {
 // returned (step 4 follows); otherwise its row is covered and the star's
 // column uncovered, which a later column of the same pass or the next pass
 // visits. uncovered(c) is told of every column uncovered.
-template <class IsZero, class Uncovered>
-Prime step3(Marks &marks, Cursors &cursors, IsZero isZero, Uncovered uncovered) {
+template <class IsZero, class FindInColumn, class Uncovered>
+Prime step3(Marks &marks, Cursors &cursors, IsZero isZero, FindInColumn findInColumn,
+            Uncovered uncovered) {
   for (;;) {
     bool found = false;
     for (int c = 0; c < marks.N; ++c) {
       if (marks.colCovered[c]) continue;
-      int r = nextZero(cursors, marks, c, isZero);
+      int r = nextZero(cursors, marks, c, isZero, findInColumn);
       if (r == kNone) continue;
       marks.primeColumn[r] = c;
       int starColumn = marks.starColumn[r];
@@ -316,6 +405,14 @@ struct Dense {
   double *rowMin;    // per uncovered row: least working cost over the uncovered columns
   bool rowMinValid;  // rowMin is kept up to date (from the first step 5 after a step 4)
   double *addend;    // per row: -0.0, or h while step 5 shifts the covered rows
+  // Covered rows of covered columns are never read until the column is
+  // uncovered or step 4 uncovers the rows, so step 5's additions to them
+  // wait until then: shifts holds every h since the last step 4, and
+  // coverShift, for each row covered since then (in the order of
+  // Marks::coveredRows), how many of them came before the row was covered.
+  double *shifts;
+  int shiftCount;
+  int *coverShift;
 };
 
 // Copies C, with the substitute for infinite (and, when nanForbidden, NaN)
@@ -381,24 +478,48 @@ int denseStart(Dense &dense, Marks &marks, const double *C, int M, int N, double
 // its first row, and the row minima are rebuilt when step 5 first needs them.
 void denseNewPhase(Dense &dense, Cursors &cursors, int N) {
   dense.rowMinValid = false;
+  dense.shiftCount = 0;
   for (int c = 0; c < N; ++c) {
     cursors.position[c] = 0;
     cursors.listMode[c] = 0;
   }
 }
 
-void denseUncovered(Dense &dense, Cursors &cursors, int M, int c) {
+// Makes the waiting additions to the covered rows of column c: each covered
+// row gains, in order, every h since it was covered.
+void denseCatchUp(Dense &dense, const Marks &marks, int c) {
+  double *column = dense.workCost + at(0, c, marks.M);
+  for (int i = 0; i < marks.coveredCount; ++i) {
+    int r = marks.coveredRows[i];
+    double x = column[r];
+    for (int j = dense.coverShift[i]; j < dense.shiftCount; ++j) x = dense.shifts[j] + x;
+    column[r] = x;
+  }
+}
+
+// Step 4 is about to uncover every row: the covered columns catch up.
+void denseEndPhase(Dense &dense, const Marks &marks) {
+  if (dense.shiftCount == 0) return;
+  for (int c = 0; c < marks.N; ++c) {
+    if (marks.colCovered[c]) denseCatchUp(dense, marks, c);
+  }
+}
+
+// Step 3 covered a row and uncovered column c.
+void denseUncovered(Dense &dense, const Marks &marks, Cursors &cursors, int c) {
+  dense.coverShift[marks.coveredCount - 1] = dense.shiftCount;
+  denseCatchUp(dense, marks, c);
   cursors.position[c] = 0;
   cursors.listMode[c] = 0;
-  if (dense.rowMinValid) minInto(dense.rowMin, dense.workCost + at(0, c, M), M);
+  if (dense.rowMinValid) minInto(dense.rowMin, dense.workCost + at(0, c, marks.M), marks.M);
 }
 
 // Step 5. h is the least uncovered working cost (from the row minima). Each
 // covered row gains h in every column and then each uncovered column loses h
 // in every row: covered rows of uncovered columns get (x + h) - h, uncovered
-// rows of uncovered columns x - h, covered rows of covered columns x + h, and
-// the rest is untouched. Returns false when no finite h exists (NaN or
-// overflowed costs): the steps cannot complete.
+// rows of uncovered columns x - h, covered rows of covered columns x + h
+// (later, see Dense::shifts), and the rest is untouched. Returns false when no finite h exists (NaN
+// or overflowed costs): the steps cannot complete.
 bool denseStep5(Dense &dense, Marks &marks, Cursors &cursors) {
   int M = marks.M;
   int N = marks.N;
@@ -423,18 +544,12 @@ bool denseStep5(Dense &dense, Marks &marks, Cursors &cursors) {
   }
   for (int i = 0; i < marks.coveredCount; ++i) dense.addend[marks.coveredRows[i]] = h;
   for (int c = 0; c < N; ++c) {
-    double *column = dense.workCost + at(0, c, M);
-    if (marks.colCovered[c]) {
-      for (int i = 0; i < marks.coveredCount; ++i) {
-        int r = marks.coveredRows[i];
-        column[r] = h + column[r];
-      }
-    } else {
-      shiftColumn(column, dense.addend, h, M);
-      cursors.listMode[c] = 1;
-      cursors.position[c] = 0;
-    }
+    if (marks.colCovered[c]) continue;
+    shiftColumn(dense.workCost + at(0, c, M), dense.addend, h, M);
+    cursors.listMode[c] = 1;
+    cursors.position[c] = 0;
   }
+  dense.shifts[dense.shiftCount++] = h;
   for (int i = 0; i < marks.coveredCount; ++i) dense.addend[marks.coveredRows[i]] = -0.0;
   // Subtraction is monotone, so each uncovered row's minimum is its old
   // minimum minus h.
@@ -454,6 +569,8 @@ SolveOutcome solveDense(double *assignment, const double *C, int M, int N, doubl
   dense.rowMin = allocate<double>(M);
   dense.addend = allocate<double>(M);
   for (int r = 0; r < M; ++r) dense.addend[r] = -0.0;
+  dense.shifts = allocate<double>((M < N ? M : N) + 1);
+  dense.coverShift = allocate<int>(M);
   Marks marks;
   allocateMarks(marks, M, N, 0);
   Cursors cursors;
@@ -461,19 +578,27 @@ SolveOutcome solveDense(double *assignment, const double *C, int M, int N, doubl
   marks.targetCount = denseStart(dense, marks, C, M, N, substitute, nanForbidden);
 
   auto isZero = [&dense, M](int r, int c) { return dense.workCost[at(r, c, M)] == 0.0; };
-  auto uncovered = [&dense, &cursors, M](int c) { denseUncovered(dense, cursors, M, c); };
+  auto findInColumn = [&dense, &marks, M](int c, int from) {
+    return firstZeroRow(dense.workCost + at(0, c, M), marks.rowCovered, from, M);
+  };
+  auto uncovered = [&dense, &marks, &cursors](int c) { denseUncovered(dense, marks, cursors, c); };
   SolveOutcome outcome = SolveOutcome::complete;
   while (marks.starCount != marks.targetCount) {
     denseNewPhase(dense, cursors, N);
     int shifts = 0;
-    Prime prime = step3(marks, cursors, isZero, uncovered);
+    Prime prime = step3(marks, cursors, isZero, findInColumn, uncovered);
     while (prime.row == kNone) {
       // Between two runs of step 4, step 5 runs at most targetCount times
       // while the working costs stay finite.
       if (++shifts > marks.targetCount || !denseStep5(dense, marks, cursors)) break;
-      prime = step3(marks, cursors, isZero, uncovered);
+      prime = step3(marks, cursors, isZero, findInColumn, uncovered);
     }
-    if (prime.row == kNone || step4(marks, prime.row, prime.column) == kNone) {
+    if (prime.row == kNone) {
+      outcome = SolveOutcome::stuck;
+      break;
+    }
+    denseEndPhase(dense, marks);
+    if (step4(marks, prime.row, prime.column) == kNone) {
       outcome = SolveOutcome::stuck;
       break;
     }
@@ -482,6 +607,8 @@ SolveOutcome solveDense(double *assignment, const double *C, int M, int N, doubl
   mxFree(dense.workCost);
   mxFree(dense.rowMin);
   mxFree(dense.addend);
+  mxFree(dense.shifts);
+  mxFree(dense.coverShift);
   releaseMarks(marks);
   releaseCursors(cursors);
   return outcome;
@@ -505,6 +632,7 @@ struct Exact {
   double *slackFree;     // per row: least working cost over the unstarred columns
   unsigned char *stale;  // per row: slackFree needs recomputing (a column left that set)
   double *slackReached;  // per row: least working cost over the columns uncovered by step 3
+  bool slackLive;        // slackReached is kept (from the first step 5 after a step 4)
   int *firstZero;        // per unstarred column: its first row holding a zero, or M
   int *freeColumns;      // the unstarred columns (in no order)
   int *freeIndex;        // per column: its place in freeColumns
@@ -512,8 +640,7 @@ struct Exact {
 };
 
 inline double exactCost(const Exact &exact, std::int64_t i) {
-  double x = exact.C[i];
-  return std::isfinite(x) ? x : exact.substitute;
+  return exactCost(exact.C[i], exact.substitute);
 }
 
 inline double workingCost(const Exact &exact, int r, int c, int M) {
@@ -574,7 +701,10 @@ bool exactBounds(Exact &exact, int M, int N, bool anyNaN, bool nanForbidden) {
       if (x > lineMax[line]) lineMax[line] = x;
       if (x > largest) largest = x;
       if (x != 0.0) {
-        int bit = lowestBitExponent(x);
+        // Integers below 2^31 are multiples of 2^0: a cheap test first.
+        bool smallInteger =
+            x < kInt32Limit && static_cast<double>(static_cast<std::int32_t>(x)) == x;
+        int bit = smallInteger ? 0 : lowestBitExponent(x);
         if (bit < lowBit) lowBit = bit;
       }
     }
@@ -596,19 +726,11 @@ bool exactBounds(Exact &exact, int M, int N, bool anyNaN, bool nanForbidden) {
   return reducedUnits <= kExactReducedUnits && largestUnits <= kExactUnits - reducedUnits;
 }
 
-// Scans column c: every row's least cost over the reached columns takes the
-// column's cost; returns the first uncovered row holding a zero, or M.
+// Scans column c: every row's least cost (in slack) takes the column's cost
+// into account; returns the first uncovered row holding a zero, or M.
 int exactScanColumn(Exact &exact, const Marks &marks, int c, double *slack) {
-  int M = marks.M;
-  int first = M;
-  const double colPot = exact.colPot[c];
-  std::int64_t base = at(0, c, M);
-  for (int r = 0; r < M; ++r) {
-    double w = (exactCost(exact, base + r) - colPot) - exact.rowPot[r];
-    if (w < slack[r]) slack[r] = w;
-    if (w == 0.0 && first == M && !marks.rowCovered[r]) first = r;
-  }
-  return first;
+  return exactSlackColumn(exact.C + at(0, c, marks.M), exact.colPot[c], exact.rowPot,
+                          marks.rowCovered, exact.substitute, marks.M, slack);
 }
 
 // The reduction has been made (exactBounds); places the first stars and
@@ -656,8 +778,8 @@ int exactStart(Exact &exact, Marks &marks, int M, int N) {
 // first zero (zeros in a column that stays uncovered are never lost: step 5
 // finds no uncovered zero, and covered rows keep their costs in uncovered
 // columns), and the reached columns are covered again.
-void exactNewPhase(Exact &exact, Marks &marks, Cursors &cursors) {
-  for (int r = 0; r < marks.M; ++r) exact.slackReached[r] = kInf;
+void exactNewPhase(Exact &exact, Cursors &cursors) {
+  exact.slackLive = false;
   for (int i = 0; i < exact.freeCount; ++i) {
     int c = exact.freeColumns[i];
     cursors.position[c] = exact.firstZero[c];
@@ -677,9 +799,15 @@ void exactColumnStarred(Exact &exact, const Marks &marks, int c) {
   exact.freeIndex[last] = exact.freeIndex[c];
 }
 
+// Step 3 uncovered column c. Until step 5 needs the row slacks, only its
+// first uncovered zero is looked for.
 void exactUncovered(Exact &exact, Marks &marks, Cursors &cursors, int c) {
   cursors.listMode[c] = 0;
-  cursors.position[c] = exactScanColumn(exact, marks, c, exact.slackReached);
+  if (exact.slackLive) {
+    cursors.position[c] = exactScanColumn(exact, marks, c, exact.slackReached);
+  } else {
+    cursors.position[c] = 0;
+  }
 }
 
 // Step 5 on potentials: h is the least uncovered working cost (from the row
@@ -687,6 +815,13 @@ void exactUncovered(Exact &exact, Marks &marks, Cursors &cursors, int c) {
 bool exactStep5(Exact &exact, Marks &marks, Cursors &cursors) {
   int M = marks.M;
   int N = marks.N;
+  if (!exact.slackLive) {
+    for (int r = 0; r < M; ++r) exact.slackReached[r] = kInf;
+    for (int i = 0; i < marks.coveredCount; ++i) {
+      exactScanColumn(exact, marks, marks.reachedColumns[i], exact.slackReached);
+    }
+    exact.slackLive = true;
+  }
   for (int r = 0; r < M; ++r) {
     if (marks.rowCovered[r] || !exact.stale[r]) continue;
     double least = kInf;
@@ -755,17 +890,21 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
     auto isZero = [&exact, M](int r, int c) {
       return exactCost(exact, at(r, c, M)) - exact.colPot[c] == exact.rowPot[r];
     };
+    auto findInColumn = [&exact, &marks, M](int c, int from) {
+      return firstExactZero(exact.C + at(0, c, M), exact.colPot[c], exact.rowPot, marks.rowCovered,
+                            exact.substitute, from, M);
+    };
     auto uncovered = [&exact, &marks, &cursors](int c) {
       exactUncovered(exact, marks, cursors, c);
     };
     outcome = SolveOutcome::complete;
     while (marks.starCount != marks.targetCount) {
-      exactNewPhase(exact, marks, cursors);
+      exactNewPhase(exact, cursors);
       int shifts = 0;
-      Prime prime = step3(marks, cursors, isZero, uncovered);
+      Prime prime = step3(marks, cursors, isZero, findInColumn, uncovered);
       while (prime.row == kNone) {
         if (++shifts > marks.targetCount || !exactStep5(exact, marks, cursors)) break;
-        prime = step3(marks, cursors, isZero, uncovered);
+        prime = step3(marks, cursors, isZero, findInColumn, uncovered);
       }
       int starred = prime.row == kNone ? kNone : step4(marks, prime.row, prime.column);
       if (starred == kNone) {
