@@ -413,6 +413,7 @@ struct Dense {
   double *shifts;
   int shiftCount;
   int *coverShift;
+  int *rowShift;  // scratch: coverShift by row
 };
 
 // Copies C, with the substitute for infinite (and, when nanForbidden, NaN)
@@ -497,9 +498,21 @@ void denseCatchUp(Dense &dense, const Marks &marks, int c) {
   }
 }
 
-// Step 4 is about to uncover every row: the covered columns catch up.
-void denseEndPhase(Dense &dense, const Marks &marks) {
+// Step 4 is about to uncover every row: the covered columns catch up. The
+// covered rows are put in ascending order first (with their cover shifts),
+// so that each column is walked front to back.
+void denseEndPhase(Dense &dense, Marks &marks) {
   if (dense.shiftCount == 0) return;
+  for (int i = 0; i < marks.coveredCount; ++i) {
+    dense.rowShift[marks.coveredRows[i]] = dense.coverShift[i];
+  }
+  int n = 0;
+  for (int r = 0; r < marks.M && n < marks.coveredCount; ++r) {
+    if (!marks.rowCovered[r]) continue;
+    marks.coveredRows[n] = r;  // step 4 uses the covered rows and reached columns as sets
+    dense.coverShift[n] = dense.rowShift[r];
+    ++n;
+  }
   for (int c = 0; c < marks.N; ++c) {
     if (marks.colCovered[c]) denseCatchUp(dense, marks, c);
   }
@@ -571,6 +584,7 @@ SolveOutcome solveDense(double *assignment, const double *C, int M, int N, doubl
   for (int r = 0; r < M; ++r) dense.addend[r] = -0.0;
   dense.shifts = allocate<double>((M < N ? M : N) + 1);
   dense.coverShift = allocate<int>(M);
+  dense.rowShift = allocate<int>(M);
   Marks marks;
   allocateMarks(marks, M, N, 0);
   Cursors cursors;
@@ -609,6 +623,7 @@ SolveOutcome solveDense(double *assignment, const double *C, int M, int N, doubl
   mxFree(dense.addend);
   mxFree(dense.shifts);
   mxFree(dense.coverShift);
+  mxFree(dense.rowShift);
   releaseMarks(marks);
   releaseCursors(cursors);
   return outcome;
