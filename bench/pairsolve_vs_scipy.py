@@ -1,0 +1,92 @@
+#!/usr/bin/python3
+"""pairsolve against scipy's linear_sum_assignment on identical matrices.
+
+Usage: bench/pairsolve_vs_scipy.py BUILD_DIR [--quick]
+
+Runs BUILD_DIR/bench/pairsolve_bench (build it with the release preset) and
+times scipy.optimize.linear_sum_assignment on the same matrices, which both
+sides generate with the splitmix64 generator described in
+bench/pairsolve_bench.cpp. Prints one row per case: our time (the automatic
+engine choice, which is what the plug-in runs), scipy's, and the ratio; then
+the plain engine against the automatic one at n = 1000. Every row also
+checks that both sides reached the same optimal cost (exactly for integer
+costs), which holds only if they solved the same matrix.
+
+Needs Debian's python3 with numpy and scipy (python3-numpy, python3-scipy).
+--quick leaves out the 2000-by-2000 cases.
+"""
+import json
+import math
+import subprocess
+import sys
+import time
+
+import numpy as np
+from scipy.optimize import linear_sum_assignment
+
+SEED = 1
+GOLDEN = 0x9E3779B97F4A7C15
+UNIFORM = "uniform"
+SHAPES = [(1000, 1000), (2000, 2000), (500, 1000), (1000, 500)]
+KINDS = ["int1000", "int1000000", "int10", UNIFORM]
+
+
+def benchmark_matrix(m, n, kind):
+    """The M-by-N matrix of bench/pairsolve_bench.cpp for this kind."""
+    with np.errstate(over="ignore"):
+        i = np.arange(1, m * n + 1, dtype=np.uint64)
+        z = np.uint64(SEED) + i * np.uint64(GOLDEN)
+        z = (z ^ (z >> np.uint64(30))) * np.uint64(0xBF58476D1CE4E5B9)
+        z = (z ^ (z >> np.uint64(27))) * np.uint64(0x94D049BB133111EB)
+        z = z ^ (z >> np.uint64(31))
+    top = z >> np.uint64(11)
+    if kind == UNIFORM:
+        values = top.astype(np.float64) * 2.0 ** -53
+    else:
+        k = int(kind[3:])
+        values = (top % np.uint64(k + 1)).astype(np.float64)
+    return values.reshape(n, m).T  # column-major elements: row i mod M, column i div M
+
+
+def scipy_time(C, repeats):
+    best = math.inf
+    for _ in range(repeats):
+        start = time.perf_counter()
+        rows, cols = linear_sum_assignment(C)
+        best = min(best, time.perf_counter() - start)
+    return best, C[rows, cols].sum()
+
+
+def main():
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    build = sys.argv[1]
+    quick = "--quick" in sys.argv
+    shapes = [s for s in SHAPES if not (quick and s == (2000, 2000))]
+    names = "|".join(f"{m}x{n}" for m, n in shapes)
+    run = subprocess.run(
+        [f"{build}/bench/pairsolve_bench", f"--benchmark_filter=pairsolve/(auto|plain)/({names})/",
+         "--benchmark_format=json"], check=True, capture_output=True, text=True)
+    ours = {b["name"].split("/iterations")[0]: b for b in json.loads(run.stdout)["benchmarks"]}
+
+    print(f"{'case':<24}{'ours ms':>10}{'scipy ms':>10}{'ratio':>8}  same optimum")
+    for m, n in shapes:
+        for kind in KINDS:
+            C = benchmark_matrix(m, n, kind)
+            seconds, optimum = scipy_time(C, 1 if m * n > 10 ** 6 else 3)
+            mine = ours[f"pairsolve/auto/{m}x{n}/{kind}"]
+            ms = mine["real_time"]
+            cost = mine["cost"]
+            same = cost == optimum if kind != UNIFORM else abs(cost - optimum) <= 1e-9 * optimum
+            print(f"{m}x{n} {kind:<14}{ms:>10.1f}{seconds * 1e3:>10.1f}{ms / (seconds * 1e3):>8.2f}"
+                  f"  {'yes' if same else 'NO: %r vs %r' % (cost, optimum)}")
+    for kind in ["int1000", UNIFORM]:
+        plain = ours.get(f"pairsolve/plain/1000x1000/{kind}")
+        auto = ours.get(f"pairsolve/auto/1000x1000/{kind}")
+        if plain and auto:
+            print(f"plain engine 1000x1000 {kind}: {plain['real_time']:.0f} ms, "
+                  f"{plain['real_time'] / auto['real_time']:.1f} times the automatic engine's time")
+
+
+if __name__ == "__main__":
+    main()
