@@ -74,7 +74,8 @@ constexpr int kMantissaBits = 52;
 constexpr std::uint64_t kMantissaMask = (std::uint64_t{1} << kMantissaBits) - 1;
 constexpr std::uint64_t kExponentMask = 0x7ff;
 constexpr int kIntegerMantissaBias = 1075;
-constexpr double kInt32Limit = 2147483648.0;  // 2^31
+constexpr double kInt32Limit = 2147483648.0;            // 2^31
+constexpr double kIntegerShifter = 4503599627370496.0;  // 2^52
 
 inline std::int64_t at(int r, int c, int M) {
   return static_cast<std::int64_t>(r) + static_cast<std::int64_t>(M) * c;
@@ -136,72 +137,6 @@ int firstZeroRow(const double *w, const unsigned char *rowCovered, int from, int
   return M;
 }
 
-// A cost as the exact engine reads it: non-finite costs are the substitute.
-inline double exactCost(double x, double substitute) {
-  return std::isfinite(x) ? x : substitute;
-}
-
-#if defined(__SSE2__)
-inline __m128d exactCosts(const double *p, __m128d substitute) {
-  __m128d x = _mm_loadu_pd(p);
-  __m128d finite = _mm_cmpeq_pd(_mm_sub_pd(x, x), _mm_setzero_pd());
-  return _mm_or_pd(_mm_and_pd(finite, x), _mm_andnot_pd(finite, substitute));
-}
-#endif
-
-// For the exact engine's column with costs cost[0..M) and potential colPot:
-// the first row r in [from, M) that is not covered and whose working cost
-// (cost[r] - colPot) - rowPot[r] is zero, or M.
-int firstExactZero(const double *cost, double colPot, const double *rowPot,
-                   const unsigned char *rowCovered, double substitute, int from, int M) {
-  int r = from;
-#if defined(__SSE2__)
-  const __m128d pot = _mm_set1_pd(colPot);
-  const __m128d sub = _mm_set1_pd(substitute);
-  for (; r + 2 <= M; r += 2) {
-    __m128d reduced = _mm_sub_pd(exactCosts(cost + r, sub), pot);
-    int equal = _mm_movemask_pd(_mm_cmpeq_pd(reduced, _mm_loadu_pd(rowPot + r)));
-    if ((equal & 1) && !rowCovered[r]) return r;
-    if ((equal & 2) && !rowCovered[r + 1]) return r + 1;
-  }
-#endif
-  for (; r < M; ++r) {
-    if (exactCost(cost[r], substitute) - colPot == rowPot[r] && !rowCovered[r]) return r;
-  }
-  return M;
-}
-
-// The same column: slack[r] = min(working cost, slack[r]) for every row;
-// returns the first uncovered row whose working cost is zero, or M.
-int exactSlackColumn(const double *cost, double colPot, const double *rowPot,
-                     const unsigned char *rowCovered, double substitute, int M, double *slack) {
-  int first = M;
-  int r = 0;
-#if defined(__SSE2__)
-  const __m128d pot = _mm_set1_pd(colPot);
-  const __m128d sub = _mm_set1_pd(substitute);
-  const __m128d zero = _mm_setzero_pd();
-  for (; r + 2 <= M; r += 2) {
-    __m128d w = _mm_sub_pd(_mm_sub_pd(exactCosts(cost + r, sub), pot), _mm_loadu_pd(rowPot + r));
-    _mm_storeu_pd(slack + r, _mm_min_pd(w, _mm_loadu_pd(slack + r)));
-    if (first == M) {
-      int equal = _mm_movemask_pd(_mm_cmpeq_pd(w, zero));
-      if ((equal & 1) && !rowCovered[r]) {
-        first = r;
-      } else if ((equal & 2) && !rowCovered[r + 1]) {
-        first = r + 1;
-      }
-    }
-  }
-#endif
-  for (; r < M; ++r) {
-    double w = (exactCost(cost[r], substitute) - colPot) - rowPot[r];
-    if (w < slack[r]) slack[r] = w;
-    if (w == 0.0 && first == M && !rowCovered[r]) first = r;
-  }
-  return first;
-}
-
 // ---------------------------------------------------------------------------
 // Stars, primes and covers, shared by both engines. At most one star per row
 // and per column and at most one prime per row, so indices replace the
@@ -218,7 +153,43 @@ struct Marks {
   int *coveredRows;     // rows covered since the last step 4, in order
   int *reachedColumns;  // the starred column uncovered with each of them
   int coveredCount;
+  // The uncovered columns in which step 3 may still find an uncovered zero,
+  // one bit per column. A column whose search found nothing leaves the set
+  // until the working costs change (step 5) or it is uncovered again.
+  std::uint64_t *active;
+  int activeWords;
 };
+
+constexpr int kWordBits = 64;
+
+inline void activate(Marks &marks, int c) {
+  marks.active[c / kWordBits] |= std::uint64_t{1} << (c % kWordBits);
+}
+
+inline void deactivate(Marks &marks, int c) {
+  marks.active[c / kWordBits] &= ~(std::uint64_t{1} << (c % kWordBits));
+}
+
+// The first active column at or after column from, or N.
+inline int nextActive(const Marks &marks, int from) {
+  if (from >= marks.N) return marks.N;
+  int word = from / kWordBits;
+  std::uint64_t bits = marks.active[word] & (~std::uint64_t{0} << (from % kWordBits));
+  while (bits == 0) {
+    if (++word >= marks.activeWords) return marks.N;
+    bits = marks.active[word];
+  }
+  return word * kWordBits + __builtin_ctzll(bits);
+}
+
+// A new phase (after a step 4, or at the start): the uncovered columns are
+// the unstarred ones, and each may hold an uncovered zero.
+void activateUncovered(Marks &marks) {
+  for (int i = 0; i < marks.activeWords; ++i) marks.active[i] = 0;
+  for (int c = 0; c < marks.N; ++c) {
+    if (!marks.colCovered[c]) activate(marks, c);
+  }
+}
 
 void allocateMarks(Marks &marks, int M, int N, int targetCount) {
   marks.M = M;
@@ -233,6 +204,8 @@ void allocateMarks(Marks &marks, int M, int N, int targetCount) {
   marks.coveredRows = allocate<int>(M);
   marks.reachedColumns = allocate<int>(M);
   marks.coveredCount = 0;
+  marks.activeWords = (N + kWordBits - 1) / kWordBits;
+  marks.active = allocate<std::uint64_t>(marks.activeWords);
   for (int r = 0; r < M; ++r) marks.starColumn[r] = marks.primeColumn[r] = kNone;
   for (int c = 0; c < N; ++c) marks.starRow[c] = kNone;
 }
@@ -245,6 +218,7 @@ void releaseMarks(Marks &marks) {
   mxFree(marks.colCovered);
   mxFree(marks.coveredRows);
   mxFree(marks.reachedColumns);
+  mxFree(marks.active);
 }
 
 void placeStar(Marks &marks, int r, int c) {
@@ -340,16 +314,19 @@ struct Prime {
 // the first uncovered zero of a column. A prime whose row holds no star is
 // returned (step 4 follows); otherwise its row is covered and the star's
 // column uncovered, which a later column of the same pass or the next pass
-// visits. uncovered(c) is told of every column uncovered.
-template <class IsZero, class FindInColumn, class Uncovered>
-Prime step3(Marks &marks, Cursors &cursors, IsZero isZero, FindInColumn findInColumn,
-            Uncovered uncovered) {
+// visits. Only active columns are visited: the others hold no uncovered
+// zero. findZero(c) returns the first uncovered zero row of column c, or
+// kNone; uncovered(c) is told of every column uncovered.
+template <class FindZero, class Uncovered>
+Prime step3(Marks &marks, FindZero findZero, Uncovered uncovered) {
   for (;;) {
     bool found = false;
-    for (int c = 0; c < marks.N; ++c) {
-      if (marks.colCovered[c]) continue;
-      int r = nextZero(cursors, marks, c, isZero, findInColumn);
-      if (r == kNone) continue;
+    for (int c = nextActive(marks, 0); c < marks.N; c = nextActive(marks, c + 1)) {
+      int r = findZero(c);
+      if (r == kNone) {
+        deactivate(marks, c);
+        continue;
+      }
       marks.primeColumn[r] = c;
       int starColumn = marks.starColumn[r];
       if (starColumn == kNone) return {r, c};
@@ -358,6 +335,7 @@ Prime step3(Marks &marks, Cursors &cursors, IsZero isZero, FindInColumn findInCo
       marks.coveredRows[marks.coveredCount] = r;
       marks.reachedColumns[marks.coveredCount] = starColumn;
       ++marks.coveredCount;
+      activate(marks, starColumn);
       uncovered(starColumn);
       found = true;
     }
@@ -477,9 +455,10 @@ int denseStart(Dense &dense, Marks &marks, const double *C, int M, int N, double
 
 // After a step 4 (or at the start): every uncovered column is searched from
 // its first row, and the row minima are rebuilt when step 5 first needs them.
-void denseNewPhase(Dense &dense, Cursors &cursors, int N) {
+void denseNewPhase(Dense &dense, Marks &marks, Cursors &cursors, int N) {
   dense.rowMinValid = false;
   dense.shiftCount = 0;
+  activateUncovered(marks);
   for (int c = 0; c < N; ++c) {
     cursors.position[c] = 0;
     cursors.listMode[c] = 0;
@@ -559,6 +538,7 @@ bool denseStep5(Dense &dense, Marks &marks, Cursors &cursors) {
   for (int c = 0; c < N; ++c) {
     if (marks.colCovered[c]) continue;
     shiftColumn(dense.workCost + at(0, c, M), dense.addend, h, M);
+    activate(marks, c);
     cursors.listMode[c] = 1;
     cursors.position[c] = 0;
   }
@@ -595,17 +575,20 @@ SolveOutcome solveDense(double *assignment, const double *C, int M, int N, doubl
   auto findInColumn = [&dense, &marks, M](int c, int from) {
     return firstZeroRow(dense.workCost + at(0, c, M), marks.rowCovered, from, M);
   };
+  auto findZero = [&cursors, &marks, &isZero, &findInColumn](int c) {
+    return nextZero(cursors, marks, c, isZero, findInColumn);
+  };
   auto uncovered = [&dense, &marks, &cursors](int c) { denseUncovered(dense, marks, cursors, c); };
   SolveOutcome outcome = SolveOutcome::complete;
   while (marks.starCount != marks.targetCount) {
-    denseNewPhase(dense, cursors, N);
+    denseNewPhase(dense, marks, cursors, N);
     int shifts = 0;
-    Prime prime = step3(marks, cursors, isZero, findInColumn, uncovered);
+    Prime prime = step3(marks, findZero, uncovered);
     while (prime.row == kNone) {
       // Between two runs of step 4, step 5 runs at most targetCount times
       // while the working costs stay finite.
       if (++shifts > marks.targetCount || !denseStep5(dense, marks, cursors)) break;
-      prime = step3(marks, cursors, isZero, findInColumn, uncovered);
+      prime = step3(marks, findZero, uncovered);
     }
     if (prime.row == kNone) {
       outcome = SolveOutcome::stuck;
@@ -638,28 +621,113 @@ SolveOutcome solveDense(double *assignment, const double *C, int M, int N, doubl
 // subtracts h from rowPot of covered rows and adds h to colPot of uncovered
 // columns. exactBounds admits only inputs on which this is exact and equals
 // the working cost the steps compute element by element.
+//
+// Column summaries. rowPot only decreases and colPot only increases, so the
+// reduced cost cost(r, c) - rowPot[r] of an element only grows; and working
+// costs are never negative, so every reduced cost of column c is at least
+// colPot[c], with equality exactly at the column's zeros. Each column keeps
+// the rows with the least reduced costs at the time it was last read (its
+// listed rows, with their costs) and tail, the least reduced cost of its
+// other rows at that time, a lower bound for them ever after. While
+// tail > colPot[c], every zero of column c is a listed row (the column is
+// listed): step 3 finds its first uncovered zero among those rows, and step
+// 5 takes the column's least uncovered working cost from them whenever that
+// is below tail - colPot[c], all without reading C. Otherwise the column is
+// read: step 3 scans it from its resume point, and step 5 reads it into
+// per-row slacks, renewing its summary on the way.
+
+// Summary slots per column, and the most that may be asked for.
+constexpr int kSummarySlots = 8;
+constexpr int kMaxSummarySlots = 16;
 
 struct Exact {
   const double *C;
-  double substitute;  // stands for every non-finite cost
+  double substitute;   // stands for every non-finite cost
+  bool anySubstitute;  // C holds non-finite costs
+  int slots;           // summary slots per column
   double *rowPot;
   double *colPot;
-  double *slackFree;     // per row: least working cost over the unstarred columns
-  unsigned char *stale;  // per row: slackFree needs recomputing (a column left that set)
-  double *slackReached;  // per row: least working cost over the columns uncovered by step 3
-  bool slackLive;        // slackReached is kept (from the first step 5 after a step 4)
-  int *firstZero;        // per unstarred column: its first row holding a zero, or M
-  int *freeColumns;      // the unstarred columns (in no order)
-  int *freeIndex;        // per column: its place in freeColumns
-  int freeCount;
+  // Per row: rowPot for an uncovered row, -Inf for a covered one. Then
+  // cost - rowKey[r] is the reduced cost of an uncovered row and +Inf for a
+  // covered one, and (cost - colPot) == rowKey[r] holds exactly at the
+  // uncovered zeros.
+  double *rowKey;
+  // Column summaries: slots entries per column.
+  int *listedRow;
+  double *listedCost;
+  int *listedCount;
+  double *tail;
+  // Per phase. phase numbers the phases; a column's least reduced cost over
+  // its uncovered listed rows is kept (leastCost, first reached at
+  // leastRow, kNone if every listed row is covered) while leastPhase says
+  // it is from this phase: the reduced costs of uncovered rows do not
+  // change within a phase, so it holds until leastRow is covered.
+  int phase;
+  int *leastPhase;
+  double *leastCost;
+  int *leastRow;
+  // Columns read into slack in this phase (slackPhase[c] == phase, counted
+  // by slackColumns): slack[r] is the least working cost of row r over
+  // them, kept through every step 5.
+  int *slackPhase;
+  int slackColumns;
+  double *slack;  // room for max(M, N): exactBounds uses it first
+  double *bound;  // step 5 scratch, per column
+  int *toRead;    // step 5 scratch: the columns to read
 };
+
+// A cost as the exact engine reads it: non-finite costs are the substitute.
+inline double exactCost(double x, double substitute) {
+  return std::isfinite(x) ? x : substitute;
+}
 
 inline double exactCost(const Exact &exact, std::int64_t i) {
   return exactCost(exact.C[i], exact.substitute);
 }
 
-inline double workingCost(const Exact &exact, int r, int c, int M) {
-  return (exactCost(exact, at(r, c, M)) - exact.colPot[c]) - exact.rowPot[r];
+#if defined(__SSE2__)
+// Two costs as the exact engine reads them; kSubstitute: C holds
+// non-finite costs, to be read as the substitute.
+template <bool kSubstitute>
+inline __m128d exactCosts(const double *p, __m128d substitute) {
+  __m128d x = _mm_loadu_pd(p);
+  if (!kSubstitute) return x;
+  __m128d finite = _mm_cmpeq_pd(_mm_sub_pd(x, x), _mm_setzero_pd());
+  return _mm_or_pd(_mm_and_pd(finite, x), _mm_andnot_pd(finite, substitute));
+}
+
+inline double lesserLane(__m128d x) {
+  double lanes[2];
+  _mm_storeu_pd(lanes, x);
+  return lanes[1] < lanes[0] ? lanes[1] : lanes[0];
+}
+#endif
+
+// The first row r in [from, M) with (cost[r] - colPot) == rowKey[r], that
+// is the first uncovered zero of the column with costs cost[0..M) and
+// potential colPot, or M.
+template <bool kSubstitute>
+int firstExactZero(const double *cost, double colPot, const double *rowKey, double substitute,
+                   int from, int M) {
+  int r = from;
+#if defined(__SSE2__)
+  const __m128d pot = _mm_set1_pd(colPot);
+  const __m128d sub = _mm_set1_pd(substitute);
+  for (; r + 4 <= M; r += 4) {
+    __m128d low = _mm_cmpeq_pd(_mm_sub_pd(exactCosts<kSubstitute>(cost + r, sub), pot),
+                               _mm_loadu_pd(rowKey + r));
+    __m128d high = _mm_cmpeq_pd(_mm_sub_pd(exactCosts<kSubstitute>(cost + r + 2, sub), pot),
+                                _mm_loadu_pd(rowKey + r + 2));
+    if (_mm_movemask_pd(_mm_or_pd(low, high)) == 0) continue;
+    int lowMask = _mm_movemask_pd(low);
+    if (lowMask != 0) return (lowMask & 1) ? r : r + 1;
+    return (_mm_movemask_pd(high) & 1) ? r + 2 : r + 3;
+  }
+#endif
+  for (; r < M; ++r) {
+    if (exactCost(cost[r], substitute) - colPot == rowKey[r]) return r;
+  }
+  return M;
 }
 
 // The exponent of the lowest set bit of a finite non-zero double: x is an
@@ -677,13 +745,73 @@ int lowestBitExponent(double x) {
   return exponent - kIntegerMantissaBias + __builtin_ctzll(mantissa);
 }
 
-// One pass over C that decides whether the exact engine may solve it, and
-// computes the reduction: the minimum of each row (M <= N) or column (M > N)
-// into rowPot or colPot.
+// The common case of exactBounds, in one vectorised pass: every cost an
+// integer, so that g = 1 will do. Computes the least and largest cost of
+// each line (rows when wide, columns when tall); returns false at the first
+// column holding a cost that is not an integer, or an odd one of 2^52 or
+// more (the test below cannot tell those; they are left to the general
+// pass).
+template <bool kSubstitute>
+bool exactIntegerLines(const Exact &exact, int M, int N, bool wide, double *lineMin,
+                       double *lineMax) {
+  for (int c = 0; c < N; ++c) {
+    const double *costs = exact.C + at(0, c, M);
+    bool integers = true;
+    double least = kInf;
+    double largest = -kInf;
+    int r = 0;
+#if defined(__SSE2__)
+    // x + 2^52 rounds x in [0, 2^52) to an integer, exactly.
+    const __m128d shifter = _mm_set1_pd(kIntegerShifter);
+    const __m128d sub = _mm_set1_pd(exact.substitute);
+    __m128d integral = _mm_cmpeq_pd(shifter, shifter);
+    __m128d leastPair = _mm_set1_pd(kInf);
+    __m128d largestPair = _mm_set1_pd(-kInf);
+    for (; r + 2 <= M; r += 2) {
+      __m128d x = exactCosts<kSubstitute>(costs + r, sub);
+      integral = _mm_and_pd(integral, _mm_cmpeq_pd(_mm_sub_pd(_mm_add_pd(x, shifter), shifter), x));
+      if (wide) {
+        _mm_storeu_pd(lineMin + r, _mm_min_pd(x, _mm_loadu_pd(lineMin + r)));
+        _mm_storeu_pd(lineMax + r, _mm_max_pd(x, _mm_loadu_pd(lineMax + r)));
+      } else {
+        leastPair = _mm_min_pd(x, leastPair);
+        largestPair = _mm_max_pd(x, largestPair);
+      }
+    }
+    integers = _mm_movemask_pd(integral) == 3;
+    least = lesserLane(leastPair);
+    double lanes[2];
+    _mm_storeu_pd(lanes, largestPair);
+    largest = lanes[1] > lanes[0] ? lanes[1] : lanes[0];
+#endif
+    for (; r < M; ++r) {
+      double x = exactCost(costs[r], exact.substitute);
+      integers = integers && (x + kIntegerShifter) - kIntegerShifter == x;
+      int line = wide ? r : c;
+      if (wide) {
+        if (x < lineMin[line]) lineMin[line] = x;
+        if (x > lineMax[line]) lineMax[line] = x;
+      } else {
+        if (x < least) least = x;
+        if (x > largest) largest = x;
+      }
+    }
+    if (!integers) return false;
+    if (!wide) {
+      lineMin[c] = least;
+      lineMax[c] = largest;
+    }
+  }
+  return true;
+}
+
+// Decides whether the exact engine may solve C, and computes the
+// reduction: the minimum of each row (M <= N) or column (M > N) into rowPot
+// or colPot.
 //
-// Let g be the largest power of two dividing every cost (the substitute
-// included), Cmax the largest cost and Rmax the largest reduced cost (cost
-// minus its line's minimum). Admitted: no NaN in the solve, Cmax <= 2^1000,
+// Let g be a power of two dividing every cost (the substitute included),
+// Cmax the largest cost and Rmax the largest reduced cost (cost minus its
+// line's minimum). Admitted: no NaN in the solve, Cmax <= 2^1000,
 // Rmax <= 2^52 g and Cmax + Rmax <= 2^53 g. Why that suffices: in exact
 // arithmetic the working costs never go below zero, and T, the sum of every
 // h so far, never exceeds Rmax. (While step 5 runs fewer than K stars
@@ -700,60 +828,257 @@ bool exactBounds(Exact &exact, int M, int N, bool anyNaN, bool nanForbidden) {
   if (anyNaN && !nanForbidden) return false;
   bool wide = M <= N;
   double *lineMin = wide ? exact.rowPot : exact.colPot;
-  double *lineMax = exact.slackFree;  // allocated with room for max(M, N)
+  double *lineMax = exact.slack;  // allocated with room for max(M, N)
   int lines = wide ? M : N;
-  for (int i = 0; i < lines; ++i) {
-    lineMin[i] = kInf;
-    lineMax[i] = -kInf;
-  }
-  int lowBit = std::numeric_limits<int>::max();
-  double largest = 0.0;
-  for (int c = 0; c < N; ++c) {
-    for (int r = 0; r < M; ++r) {
-      double x = exactCost(exact, at(r, c, M));
-      int line = wide ? r : c;
-      if (x < lineMin[line]) lineMin[line] = x;
-      if (x > lineMax[line]) lineMax[line] = x;
-      if (x > largest) largest = x;
-      if (x != 0.0) {
-        // Integers below 2^31 are multiples of 2^0: a cheap test first.
-        bool smallInteger =
-            x < kInt32Limit && static_cast<double>(static_cast<std::int32_t>(x)) == x;
-        int bit = smallInteger ? 0 : lowestBitExponent(x);
-        if (bit < lowBit) lowBit = bit;
+  auto clearLines = [lineMin, lineMax, lines]() {
+    for (int i = 0; i < lines; ++i) {
+      lineMin[i] = kInf;
+      lineMax[i] = -kInf;
+    }
+  };
+  clearLines();
+  int lowBit = 0;
+  bool integers = exact.anySubstitute
+                      ? exactIntegerLines<true>(exact, M, N, wide, lineMin, lineMax)
+                      : exactIntegerLines<false>(exact, M, N, wide, lineMin, lineMax);
+  if (!integers) {
+    // The general pass: the finest grid g = 2^lowBit of all the costs.
+    clearLines();
+    lowBit = std::numeric_limits<int>::max();
+    double largest = 0.0;
+    for (int c = 0; c < N; ++c) {
+      for (int r = 0; r < M; ++r) {
+        double x = exactCost(exact, at(r, c, M));
+        int line = wide ? r : c;
+        if (x < lineMin[line]) lineMin[line] = x;
+        if (x > lineMax[line]) lineMax[line] = x;
+        if (x > largest) largest = x;
+        if (x != 0.0) {
+          // Integers below 2^31 are multiples of 2^0: a cheap test first.
+          bool smallInteger =
+              x < kInt32Limit && static_cast<double>(static_cast<std::int32_t>(x)) == x;
+          int bit = smallInteger ? 0 : lowestBitExponent(x);
+          if (bit < lowBit) lowBit = bit;
+        }
+      }
+      // The grid only gets finer and the largest cost only larger: give up
+      // as soon as the costs cannot fit.
+      if (lowBit != std::numeric_limits<int>::max() &&
+          (!(largest <= kExactMagnitudeLimit) || !(std::ldexp(largest, -lowBit) <= kExactUnits))) {
+        return false;
       }
     }
-    // The grid only gets finer and the largest cost only larger: give up as
-    // soon as the costs cannot fit.
-    if (lowBit != std::numeric_limits<int>::max() &&
-        (!(largest <= kExactMagnitudeLimit) || !(std::ldexp(largest, -lowBit) <= kExactUnits))) {
-      return false;
-    }
+    if (lowBit == std::numeric_limits<int>::max()) lowBit = 0;  // every cost is zero
   }
-  if (lowBit == std::numeric_limits<int>::max()) lowBit = 0;  // every cost is zero
+  double largest = 0.0;
   double reducedMax = 0.0;
   for (int i = 0; i < lines; ++i) {
     double reduced = lineMax[i] - lineMin[i];
     if (reduced > reducedMax) reducedMax = reduced;
+    if (lineMax[i] > largest) largest = lineMax[i];
   }
+  if (!(largest <= kExactMagnitudeLimit)) return false;
   double reducedUnits = std::ldexp(reducedMax, -lowBit);
   double largestUnits = std::ldexp(largest, -lowBit);
   return reducedUnits <= kExactReducedUnits && largestUnits <= kExactUnits - reducedUnits;
 }
 
-// Scans column c: every row's least cost (in slack) takes the column's cost
-// into account; returns the first uncovered row holding a zero, or M.
-int exactScanColumn(Exact &exact, const Marks &marks, int c, double *slack) {
-  return exactSlackColumn(exact.C + at(0, c, marks.M), exact.colPot[c], exact.rowPot,
-                          marks.rowCovered, exact.substitute, marks.M, slack);
+// A column summary being built from its rows in ascending order.
+struct SummaryBuild {
+  int *row;
+  double *cost;
+  double reduced[kMaxSummarySlots];
+  int slots;
+  int count;
+  int largest;       // once every slot is taken: the slot with the largest reduced cost
+  double threshold;  // its reduced cost (+Inf before): only less enters
+  double tail;
+};
+
+// Row r, of cost x and reduced cost reduced, enters the summary or the tail.
+inline void summaryOffer(SummaryBuild &build, int r, double x, double reduced) {
+  if (!(reduced < build.threshold)) {
+    if (reduced < build.tail) build.tail = reduced;
+    return;
+  }
+  int slot = build.count;
+  if (build.count < build.slots) {
+    ++build.count;
+  } else {
+    if (build.threshold < build.tail) build.tail = build.threshold;
+    slot = build.largest;
+  }
+  build.row[slot] = r;
+  build.cost[slot] = x;
+  build.reduced[slot] = reduced;
+  if (build.count == build.slots) {
+    build.largest = 0;
+    for (int k = 1; k < build.slots; ++k) {
+      if (build.reduced[k] > build.reduced[build.largest]) build.largest = k;
+    }
+    build.threshold = build.reduced[build.largest];
+  }
 }
 
-// The reduction has been made (exactBounds); places the first stars and
-// builds the row slacks over the unstarred columns and their first zeros.
+// Reads column c: renews its summary from the current row potentials and,
+// with kSlack, takes its working costs into the slacks (slack[r] becomes
+// the lesser of itself and working cost (r, c), for every row).
+template <bool kSubstitute, bool kSlack>
+void exactReadColumn(Exact &exact, int c, int M) {
+  const double *costs = exact.C + at(0, c, M);
+  const double *rowPot = exact.rowPot;
+  double *slack = exact.slack;
+  SummaryBuild build;
+  build.row = exact.listedRow + static_cast<std::int64_t>(c) * exact.slots;
+  build.cost = exact.listedCost + static_cast<std::int64_t>(c) * exact.slots;
+  build.slots = exact.slots;
+  build.count = 0;
+  build.largest = 0;
+  build.threshold = kInf;
+  build.tail = kInf;
+  double colPot = exact.colPot[c];
+  int r = 0;
+#if defined(__SSE2__)
+  const __m128d sub = _mm_set1_pd(exact.substitute);
+  const __m128d pot = _mm_set1_pd(colPot);
+  __m128d tails = _mm_set1_pd(kInf);
+  for (; r + 2 <= M; r += 2) {
+    __m128d x = exactCosts<kSubstitute>(costs + r, sub);
+    __m128d reduced = _mm_sub_pd(x, _mm_loadu_pd(rowPot + r));
+    if (kSlack) {
+      __m128d w = _mm_sub_pd(reduced, pot);
+      _mm_storeu_pd(slack + r, _mm_min_pd(w, _mm_loadu_pd(slack + r)));
+    }
+    if (_mm_movemask_pd(_mm_cmplt_pd(reduced, _mm_set1_pd(build.threshold))) == 0) {
+      tails = _mm_min_pd(reduced, tails);
+      continue;
+    }
+    double xs[2];
+    double reducedPair[2];
+    _mm_storeu_pd(xs, x);
+    _mm_storeu_pd(reducedPair, reduced);
+    summaryOffer(build, r, xs[0], reducedPair[0]);
+    summaryOffer(build, r + 1, xs[1], reducedPair[1]);
+  }
+  double tail = lesserLane(tails);
+  if (tail < build.tail) build.tail = tail;
+#endif
+  for (; r < M; ++r) {
+    double x = exactCost(costs[r], exact.substitute);
+    double reduced = x - rowPot[r];
+    if (kSlack) {
+      double w = reduced - colPot;
+      if (w < slack[r]) slack[r] = w;
+    }
+    summaryOffer(build, r, x, reduced);
+  }
+  exact.listedCount[c] = build.count;
+  exact.tail[c] = build.tail;
+  exact.leastPhase[c] = kNone;
+}
+
+// Column c is listed: all its zeros are listed rows.
+inline bool exactListed(const Exact &exact, int c) {
+  return exact.tail[c] > exact.colPot[c];
+}
+
+// The least reduced cost of column c over its uncovered listed rows (+Inf
+// if they are all covered); leastRow[c] becomes the first row that has it.
+double exactListedLeast(Exact &exact, int c) {
+  if (exact.leastPhase[c] == exact.phase) {
+    int r = exact.leastRow[c];
+    if (r == kNone || exact.rowKey[r] != -kInf) return exact.leastCost[c];
+  }
+  const int *rows = exact.listedRow + static_cast<std::int64_t>(c) * exact.slots;
+  const double *costs = exact.listedCost + static_cast<std::int64_t>(c) * exact.slots;
+  int count = exact.listedCount[c];
+  double least = kInf;
+  for (int k = 0; k < count; ++k) {
+    double reduced = costs[k] - exact.rowKey[rows[k]];
+    least = reduced < least ? reduced : least;
+  }
+  int leastRow = kNone;
+  if (least != kInf) {
+    for (int k = 0; k < count; ++k) {
+      int r = rows[k];
+      bool first = costs[k] - exact.rowKey[r] == least && (leastRow == kNone || r < leastRow);
+      leastRow = first ? r : leastRow;
+    }
+  }
+  exact.leastPhase[c] = exact.phase;
+  exact.leastCost[c] = least;
+  exact.leastRow[c] = leastRow;
+  return least;
+}
+
+// The first uncovered zero row of a listed column c, or kNone: its zeros
+// are the listed rows whose reduced cost is colPot[c], the least possible.
+inline int exactListedZero(Exact &exact, int c) {
+  return exactListedLeast(exact, c) == exact.colPot[c] ? exact.leastRow[c] : kNone;
+}
+
+// Reads every column into its summary (no slacks).
+void exactSummarize(Exact &exact, int M, int N) {
+  for (int c = 0; c < N; ++c) {
+    if (exact.anySubstitute) {
+      exactReadColumn<true, false>(exact, c, M);
+    } else {
+      exactReadColumn<false, false>(exact, c, M);
+    }
+  }
+}
+
+// The reduction has been made (exactBounds): summarizes every column and
+// places the first stars. Returns the number of stars to reach.
 int exactStart(Exact &exact, Marks &marks, int M, int N) {
-  int targetCount = 0;
-  if (M <= N && M > 0) {
+  bool wide = M <= N;
+  if (wide) {
     for (int c = 0; c < N; ++c) exact.colPot[c] = 0.0;
+  } else {
+    for (int r = 0; r < M; ++r) exact.rowPot[r] = 0.0;
+  }
+  for (int r = 0; r < M; ++r) exact.rowKey[r] = exact.rowPot[r];
+  exactSummarize(exact, M, N);
+  if (M == 0 || N == 0) return 0;
+  bool allListed = true;
+  for (int c = 0; c < N; ++c) allListed = allListed && exactListed(exact, c);
+  if (wide && allListed) {
+    // The zeros from the summaries, by row, each row's in ascending columns.
+    int *rowStart = static_cast<int *>(mxCalloc(static_cast<size_t>(M) + 1, sizeof(int)));
+    int *fill = allocate<int>(M);
+    int *zeroColumn = allocate<int>(static_cast<std::int64_t>(N) * exact.slots);
+    for (int pass = 0; pass < 2; ++pass) {
+      for (int c = 0; c < N; ++c) {
+        std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
+        for (int k = 0; k < exact.listedCount[c]; ++k) {
+          int r = exact.listedRow[first + k];
+          if (exact.listedCost[first + k] != exact.rowPot[r]) continue;
+          if (pass == 0) {
+            ++rowStart[r + 1];
+          } else {
+            zeroColumn[fill[r]++] = c;
+          }
+        }
+      }
+      if (pass == 0) {
+        for (int r = 0; r < M; ++r) {
+          rowStart[r + 1] += rowStart[r];
+          fill[r] = rowStart[r];
+        }
+      }
+    }
+    for (int r = 0; r < M; ++r) {
+      for (int i = rowStart[r]; i < rowStart[r + 1]; ++i) {
+        if (!marks.colCovered[zeroColumn[i]]) {
+          placeStar(marks, r, zeroColumn[i]);
+          break;
+        }
+      }
+    }
+    mxFree(rowStart);
+    mxFree(fill);
+    mxFree(zeroColumn);
+  } else if (wide) {
     for (int r = 0; r < M; ++r) {
       for (int c = 0; c < N; ++c) {
         if (!marks.colCovered[c] && exactCost(exact, at(r, c, M)) == exact.rowPot[r]) {
@@ -762,10 +1087,21 @@ int exactStart(Exact &exact, Marks &marks, int M, int N) {
         }
       }
     }
-    targetCount = M;
-  } else if (M > N && N > 0) {
-    for (int r = 0; r < M; ++r) exact.rowPot[r] = 0.0;
+  } else {
     for (int c = 0; c < N; ++c) {
+      if (exactListed(exact, c)) {
+        std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
+        int best = kNone;
+        for (int k = 0; k < exact.listedCount[c]; ++k) {
+          int r = exact.listedRow[first + k];
+          if (marks.starColumn[r] == kNone && (best == kNone || r < best) &&
+              exact.listedCost[first + k] == exact.colPot[c]) {
+            best = r;
+          }
+        }
+        if (best != kNone) placeStar(marks, best, c);
+        continue;
+      }
       for (int r = 0; r < M; ++r) {
         if (marks.starColumn[r] == kNone && exactCost(exact, at(r, c, M)) == exact.colPot[c]) {
           placeStar(marks, r, c);
@@ -773,160 +1109,162 @@ int exactStart(Exact &exact, Marks &marks, int M, int N) {
         }
       }
     }
-    targetCount = N;
   }
-  exact.freeCount = 0;
-  for (int r = 0; r < M; ++r) {
-    exact.slackFree[r] = kInf;
-    exact.stale[r] = 0;
-  }
-  for (int c = 0; c < N; ++c) {
-    if (marks.starRow[c] != kNone) continue;
-    exact.freeIndex[c] = exact.freeCount;
-    exact.freeColumns[exact.freeCount++] = c;
-    exact.firstZero[c] = exactScanColumn(exact, marks, c, exact.slackFree);
-  }
-  return targetCount;
+  return wide ? M : N;
 }
 
-// After a step 4 (or at the start): the unstarred columns resume at their
-// first zero (zeros in a column that stays uncovered are never lost: step 5
-// finds no uncovered zero, and covered rows keep their costs in uncovered
-// columns), and the reached columns are covered again.
-void exactNewPhase(Exact &exact, Cursors &cursors) {
-  exact.slackLive = false;
-  for (int i = 0; i < exact.freeCount; ++i) {
-    int c = exact.freeColumns[i];
-    cursors.position[c] = exact.firstZero[c];
+// A new phase: every row is uncovered again, every uncovered column is
+// searched afresh, and no column has been read into the slacks yet.
+void exactNewPhase(Exact &exact, Marks &marks, Cursors &cursors) {
+  ++exact.phase;
+  exact.slackColumns = 0;
+  for (int r = 0; r < marks.M; ++r) exact.rowKey[r] = exact.rowPot[r];
+  activateUncovered(marks);
+  for (int c = 0; c < marks.N; ++c) {
+    cursors.position[c] = 0;
     cursors.listMode[c] = 0;
   }
 }
 
-// A starred column left the unstarred set: rows whose least cost it held
-// must recompute theirs before they are next needed.
-void exactColumnStarred(Exact &exact, const Marks &marks, int c) {
-  int M = marks.M;
-  for (int r = 0; r < M; ++r) {
-    if (workingCost(exact, r, c, M) == exact.slackFree[r]) exact.stale[r] = 1;
-  }
-  int last = exact.freeColumns[--exact.freeCount];
-  exact.freeColumns[exact.freeIndex[c]] = last;
-  exact.freeIndex[last] = exact.freeIndex[c];
-}
-
-// Step 3 uncovered column c. Until step 5 needs the row slacks, only its
-// first uncovered zero is looked for.
-void exactUncovered(Exact &exact, Marks &marks, Cursors &cursors, int c) {
-  cursors.listMode[c] = 0;
-  if (exact.slackLive) {
-    cursors.position[c] = exactScanColumn(exact, marks, c, exact.slackReached);
-  } else {
-    cursors.position[c] = 0;
-  }
-}
-
-// Step 5 on potentials: h is the least uncovered working cost (from the row
-// slacks); covered rows gain h, uncovered columns lose h.
+// Step 5 on potentials: h is the least uncovered working cost, from the
+// slacks of the columns read in this phase and the summaries of the others
+// (a column whose summary cannot tell is read); covered rows gain h,
+// uncovered columns lose h.
 bool exactStep5(Exact &exact, Marks &marks, Cursors &cursors) {
   int M = marks.M;
   int N = marks.N;
-  if (!exact.slackLive) {
-    for (int r = 0; r < M; ++r) exact.slackReached[r] = kInf;
-    for (int i = 0; i < marks.coveredCount; ++i) {
-      exactScanColumn(exact, marks, marks.reachedColumns[i], exact.slackReached);
-    }
-    exact.slackLive = true;
-  }
-  for (int r = 0; r < M; ++r) {
-    if (marks.rowCovered[r] || !exact.stale[r]) continue;
-    double least = kInf;
-    for (int i = 0; i < exact.freeCount; ++i) {
-      double w = workingCost(exact, r, exact.freeColumns[i], M);
-      if (w < least) least = w;
-    }
-    exact.slackFree[r] = least;
-    exact.stale[r] = 0;
-  }
+  double *slack = exact.slack;
   double h = kInf;
-  for (int r = 0; r < M; ++r) {
-    if (marks.rowCovered[r]) continue;
-    double least =
-        exact.slackReached[r] < exact.slackFree[r] ? exact.slackReached[r] : exact.slackFree[r];
-    if (least < h) h = least;
+  // Each column not read yet: its least uncovered working cost, exact when
+  // a listed row reaches it below tail, and otherwise at least tail - colPot.
+  int toReadCount = 0;
+  for (int c = 0; c < N; ++c) {
+    if (marks.colCovered[c] || exact.slackPhase[c] == exact.phase) continue;
+    double least = exactListedLeast(exact, c);
+    if (least < exact.tail[c]) {
+      exact.bound[c] = least - exact.colPot[c];
+      if (exact.bound[c] < h) h = exact.bound[c];
+    } else {
+      exact.bound[c] = exact.tail[c] - exact.colPot[c];
+      exact.toRead[toReadCount++] = c;
+    }
+  }
+  if (exact.slackColumns > 0) {
+    for (int r = 0; r < M; ++r) {
+      if (exact.rowKey[r] != -kInf && slack[r] < h) h = slack[r];
+    }
+  }
+  // Only a column whose bound is not above h can hold the least cost.
+  bool read = false;
+  for (int i = 0; i < toReadCount; ++i) {
+    int c = exact.toRead[i];
+    if (exact.bound[c] > h) continue;
+    if (exact.slackColumns == 0) {
+      for (int r = 0; r < M; ++r) slack[r] = kInf;
+    }
+    if (exact.anySubstitute) {
+      exactReadColumn<true, true>(exact, c, M);
+    } else {
+      exactReadColumn<false, true>(exact, c, M);
+    }
+    exact.slackPhase[c] = exact.phase;
+    ++exact.slackColumns;
+    read = true;
+  }
+  if (read) {
+    for (int r = 0; r < M; ++r) {
+      if (exact.rowKey[r] != -kInf && slack[r] < h) h = slack[r];
+    }
   }
   if (!std::isfinite(h)) return false;
+  // The new zeros: in the columns read, at the rows whose slack was h; in
+  // the others, at listed rows of the columns whose least cost was h.
   cursors.zeroRowCount = 0;
-  for (int r = 0; r < M; ++r) {
-    if (marks.rowCovered[r]) continue;
-    if (exact.slackFree[r] == h || exact.slackReached[r] == h) {
-      cursors.zeroRows[cursors.zeroRowCount++] = r;
+  if (exact.slackColumns > 0) {
+    for (int r = 0; r < M; ++r) {
+      if (exact.rowKey[r] == -kInf) continue;
+      if (slack[r] == h) cursors.zeroRows[cursors.zeroRowCount++] = r;
+      slack[r] -= h;
     }
-    exact.slackFree[r] -= h;
-    exact.slackReached[r] -= h;
   }
   for (int i = 0; i < marks.coveredCount; ++i) exact.rowPot[marks.coveredRows[i]] -= h;
   for (int c = 0; c < N; ++c) {
     if (marks.colCovered[c]) continue;
-    exact.colPot[c] += h;
-    // The new zeros of this column, all in zero rows; an unstarred column
-    // keeps them, so its first zero may move up.
-    int i = 0;
-    while (i < cursors.zeroRowCount && workingCost(exact, cursors.zeroRows[i], c, M) != 0.0) ++i;
-    cursors.listMode[c] = 1;
-    cursors.position[c] = i;
-    if (i < cursors.zeroRowCount && marks.starRow[c] == kNone &&
-        cursors.zeroRows[i] < exact.firstZero[c]) {
-      exact.firstZero[c] = cursors.zeroRows[i];
+    if (exact.slackPhase[c] == exact.phase) {
+      activate(marks, c);
+      cursors.listMode[c] = 1;
+      cursors.position[c] = 0;
+    } else if (exact.bound[c] == h) {
+      activate(marks, c);  // listed, and stays so: its least cost is below tail
     }
+    exact.colPot[c] += h;
   }
   return true;
 }
 
 SolveOutcome solveExact(double *assignment, const double *C, int M, int N, double substitute,
-                        bool anyNaN, bool nanForbidden) {
+                        bool anyNonFinite, bool anyNaN, bool nanForbidden, int slots) {
   Exact exact;
   exact.C = C;
   exact.substitute = substitute;
+  exact.anySubstitute = anyNonFinite;
+  exact.slots = slots < 1 ? 1 : (slots > kMaxSummarySlots ? kMaxSummarySlots : slots);
   exact.rowPot = allocate<double>(M);
   exact.colPot = allocate<double>(N);
-  exact.slackFree = allocate<double>(M > N ? M : N);
-  exact.stale = allocate<unsigned char>(M);
-  exact.slackReached = allocate<double>(M);
-  exact.firstZero = allocate<int>(N);
-  exact.freeColumns = allocate<int>(N);
-  exact.freeIndex = allocate<int>(N);
-  Marks marks;
-  Cursors cursors;
+  exact.rowKey = allocate<double>(M);
+  exact.slack = allocate<double>(M > N ? M : N);
+  exact.listedRow = allocate<int>(static_cast<std::int64_t>(N) * exact.slots);
+  exact.listedCost = allocate<double>(static_cast<std::int64_t>(N) * exact.slots);
+  exact.listedCount = allocate<int>(N);
+  exact.tail = allocate<double>(N);
+  exact.phase = 0;
+  exact.leastPhase = allocate<int>(N);
+  exact.leastCost = allocate<double>(N);
+  exact.leastRow = allocate<int>(N);
+  exact.slackPhase = allocate<int>(N);
+  exact.slackColumns = 0;
+  exact.bound = allocate<double>(N);
+  exact.toRead = allocate<int>(N);
+  for (int c = 0; c < N; ++c) exact.leastPhase[c] = exact.slackPhase[c] = kNone;
   SolveOutcome outcome = SolveOutcome::inexact;
   if (exactBounds(exact, M, N, anyNaN, nanForbidden)) {
+    Marks marks;
+    Cursors cursors;
     allocateMarks(marks, M, N, 0);
     allocateCursors(cursors, M, N);
     marks.targetCount = exactStart(exact, marks, M, N);
     auto isZero = [&exact, M](int r, int c) {
-      return exactCost(exact, at(r, c, M)) - exact.colPot[c] == exact.rowPot[r];
+      return exactCost(exact, at(r, c, M)) - exact.colPot[c] == exact.rowKey[r];
     };
-    auto findInColumn = [&exact, &marks, M](int c, int from) {
-      return firstExactZero(exact.C + at(0, c, M), exact.colPot[c], exact.rowPot, marks.rowCovered,
-                            exact.substitute, from, M);
+    auto findInColumn = [&exact, M](int c, int from) {
+      const double *costs = exact.C + at(0, c, M);
+      return exact.anySubstitute ? firstExactZero<true>(costs, exact.colPot[c], exact.rowKey,
+                                                        exact.substitute, from, M)
+                                 : firstExactZero<false>(costs, exact.colPot[c], exact.rowKey,
+                                                         exact.substitute, from, M);
+    };
+    auto findZero = [&exact, &marks, &cursors, &isZero, &findInColumn](int c) {
+      if (exactListed(exact, c)) return exactListedZero(exact, c);
+      return nextZero(cursors, marks, c, isZero, findInColumn);
     };
     auto uncovered = [&exact, &marks, &cursors](int c) {
-      exactUncovered(exact, marks, cursors, c);
+      exact.rowKey[marks.coveredRows[marks.coveredCount - 1]] = -kInf;
+      cursors.position[c] = 0;
+      cursors.listMode[c] = 0;
     };
     outcome = SolveOutcome::complete;
     while (marks.starCount != marks.targetCount) {
-      exactNewPhase(exact, cursors);
+      exactNewPhase(exact, marks, cursors);
       int shifts = 0;
-      Prime prime = step3(marks, cursors, isZero, findInColumn, uncovered);
+      Prime prime = step3(marks, findZero, uncovered);
       while (prime.row == kNone) {
         if (++shifts > marks.targetCount || !exactStep5(exact, marks, cursors)) break;
-        prime = step3(marks, cursors, isZero, findInColumn, uncovered);
+        prime = step3(marks, findZero, uncovered);
       }
-      int starred = prime.row == kNone ? kNone : step4(marks, prime.row, prime.column);
-      if (starred == kNone) {
+      if (prime.row == kNone || step4(marks, prime.row, prime.column) == kNone) {
         outcome = SolveOutcome::stuck;
         break;
       }
-      exactColumnStarred(exact, marks, starred);
     }
     if (outcome == SolveOutcome::complete) buildassignmentvector(assignment, marks);
     releaseMarks(marks);
@@ -934,12 +1272,18 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
   }
   mxFree(exact.rowPot);
   mxFree(exact.colPot);
-  mxFree(exact.slackFree);
-  mxFree(exact.stale);
-  mxFree(exact.slackReached);
-  mxFree(exact.firstZero);
-  mxFree(exact.freeColumns);
-  mxFree(exact.freeIndex);
+  mxFree(exact.rowKey);
+  mxFree(exact.slack);
+  mxFree(exact.listedRow);
+  mxFree(exact.listedCost);
+  mxFree(exact.listedCount);
+  mxFree(exact.tail);
+  mxFree(exact.leastPhase);
+  mxFree(exact.leastCost);
+  mxFree(exact.leastRow);
+  mxFree(exact.slackPhase);
+  mxFree(exact.bound);
+  mxFree(exact.toRead);
   return outcome;
 }
 
@@ -950,6 +1294,13 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
 // them only (for tests and benchmarks; the exact engine then reports the
 // inputs it cannot take as inexact).
 enum class Engine { automatic, dense, exact };
+
+// The sizes of the engines' per-column structures. The plug-in uses the
+// defaults; tests use small ones so that the paths taken when they are too
+// small (reading the column instead) run often.
+struct Capacities {
+  int summarySlots = kSummarySlots;
+};
 
 // What one pass over C tells the driver.
 struct CostSummary {
@@ -966,7 +1317,8 @@ void clearOutputs(double *assignment, double *cost, int M) {
 // One solve. With nanForbidden, NaN costs are replaced by the substitute like
 // infinite ones; otherwise they are left in place. The outputs are zero.
 SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int N,
-                   const CostSummary &summary, bool nanForbidden, Engine engine) {
+                   const CostSummary &summary, bool nanForbidden, Engine engine,
+                   const Capacities &capacities) {
   std::int64_t E = static_cast<std::int64_t>(M) * N;
   double substitute = 0.0;
   if (E > 0 && summary.anyNonFinite) {
@@ -979,7 +1331,8 @@ SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int
   if (engine != Engine::dense) {
     // With NaN left in place the exact engine cannot run; when NaN is
     // forbidden it stands for the substitute like Inf.
-    outcome = solveExact(assignment, C, M, N, substitute, summary.anyNaN, nanForbidden);
+    outcome = solveExact(assignment, C, M, N, substitute, summary.anyNonFinite, summary.anyNaN,
+                         nanForbidden, capacities.summarySlots);
   }
   if (outcome == SolveOutcome::inexact && engine != Engine::exact) {
     outcome = solveDense(assignment, C, M, N, substitute, nanForbidden);
@@ -1009,12 +1362,13 @@ CostSummary checkCosts(const double *C, int M, int N) {
 // NaN forbidden. Returns stuck when even that cannot complete, and inexact
 // when only the exact engine was asked for and it cannot take C.
 SolveOutcome solveWithFallback(double *assignment, double *cost, const double *C, int M, int N,
-                               const CostSummary &summary, Engine engine) {
+                               const CostSummary &summary, Engine engine,
+                               const Capacities &capacities = Capacities()) {
   clearOutputs(assignment, cost, M);
-  SolveOutcome outcome = solve(assignment, cost, C, M, N, summary, false, engine);
+  SolveOutcome outcome = solve(assignment, cost, C, M, N, summary, false, engine, capacities);
   if (outcome == SolveOutcome::stuck && summary.anyNaN) {
     clearOutputs(assignment, cost, M);
-    outcome = solve(assignment, cost, C, M, N, summary, true, engine);
+    outcome = solve(assignment, cost, C, M, N, summary, true, engine, capacities);
   }
   if (outcome != SolveOutcome::complete) clearOutputs(assignment, cost, M);
   return outcome;
