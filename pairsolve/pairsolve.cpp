@@ -652,9 +652,12 @@ struct Exact {
   // covered one, and (cost - colPot) == rowKey[r] holds exactly at the
   // uncovered zeros.
   double *rowKey;
-  // Column summaries: slots entries per column.
+  // Column summaries: slots entries per column, in ascending order of
+  // their reduced costs when the column was read (listedReduced; then of
+  // rows), which bound their reduced costs from below ever after.
   int *listedRow;
   double *listedCost;
+  double *listedReduced;
   int *listedCount;
   double *tail;
   // Per phase. phase numbers the phases; a column's least reduced cost over
@@ -666,19 +669,63 @@ struct Exact {
   int *leastPhase;
   double *leastCost;
   int *leastRow;
-  // Columns read into slack in this phase (slackPhase[c] == phase, counted
-  // by slackColumns): slack[r] is the least working cost of row r over
-  // them, kept through every step 5.
+  // Columns read into slack in this phase (slackPhase[c] == phase, listed
+  // in slackColumn): slack[r] is the least working cost of row r over them,
+  // kept through every step 5.
   int *slackPhase;
+  int *slackColumn;
   int slackColumns;
   double *slack;  // room for max(M, N): exactBounds uses it first
-  double *bound;  // step 5 scratch, per column
-  int *toRead;    // step 5 scratch: the columns to read
+  // Step 5 adds h to colPot of every uncovered column; within a phase that
+  // is kept as shift, the sum of h in this phase, and since[c], the shift
+  // when column c was uncovered (uncoveredPhase[c] == phase), so that its
+  // potential is colPot[c] + (shift - since[c]). Those are integers of the
+  // grid, so the sums are exact and equal the step-by-step ones; the
+  // potentials are brought up to date when the phase ends.
+  double shift;
+  int *uncoveredPhase;
+  double *since;
+  // Step 5 keeps the uncovered columns not read into slack in a heap
+  // ordered by key: keyCost[c] - potential, where keyCost[c] is the least
+  // reduced cost over the uncovered listed rows when that is below tail
+  // (the key is then the column's least uncovered working cost), and tail
+  // otherwise (keyNeedsRead[c]; the key is then a lower bound, and the
+  // column is read when it comes to the top). A step 5 lowers every key by
+  // h, which keeps the order. A key only grows as rows are covered, so a
+  // key whose leastRow was covered since is a lower bound: it is renewed
+  // when it comes to the top. The heap is built at the first step 5 of a
+  // phase; columns uncovered later, and columns whose new zeros are handed
+  // to step 3, wait in pending until the next step 5.
+  int *heap;
+  int *heapSlot;  // per column: its place in heap, or kNone
+  int heapSize;
+  bool heapBuilt;
+  double *keyCost;
+  unsigned char *keyNeedsRead;
+  int *pending;
+  int pendingCount;
+  // The unstarred columns (the ones uncovered when a phase starts), and
+  // per column its place in freeColumn or kNone. zeroless[c]: unstarred
+  // column c holds no zero at all. The zeros of an unstarred column never
+  // vanish (a step 5 lowers it only where a row is uncovered, and there it
+  // holds no zero; covered rows first gain h), and it gains zeros only in a
+  // step 5 that finds its least cost to be h; so such a column need not be
+  // searched when a phase starts.
+  int *freeColumn;
+  int *freeSlot;
+  int freeCount;
+  unsigned char *zeroless;
 };
 
 // A cost as the exact engine reads it: non-finite costs are the substitute.
 inline double exactCost(double x, double substitute) {
   return std::isfinite(x) ? x : substitute;
+}
+
+// The potential of column c now.
+inline double colPotNow(const Exact &exact, int c) {
+  return exact.uncoveredPhase[c] == exact.phase ? exact.colPot[c] + (exact.shift - exact.since[c])
+                                                : exact.colPot[c];
 }
 
 inline double exactCost(const Exact &exact, std::int64_t i) {
@@ -883,24 +930,24 @@ bool exactBounds(Exact &exact, int M, int N, bool anyNaN, bool nanForbidden) {
   return reducedUnits <= kExactReducedUnits && largestUnits <= kExactUnits - reducedUnits;
 }
 
-// A column summary being built from its rows in ascending order.
+// A column summary being built from its rows in ascending order: the rows
+// and reduced costs of the taken slots (their costs are filled in at the
+// end), the slot with the largest reduced cost and that cost, the
+// threshold below which a row enters (+Inf while slots are free).
 struct SummaryBuild {
   int *row;
-  double *cost;
-  double reduced[kMaxSummarySlots];
+  double *reduced;
   int slots;
   int count;
-  int largest;       // once every slot is taken: the slot with the largest reduced cost
-  double threshold;  // its reduced cost (+Inf before): only less enters
+  int largest;
+  double threshold;
   double tail;
 };
 
-// Row r, of cost x and reduced cost reduced, enters the summary or the tail.
-inline void summaryOffer(SummaryBuild &build, int r, double x, double reduced) {
-  if (!(reduced < build.threshold)) {
-    if (reduced < build.tail) build.tail = reduced;
-    return;
-  }
+// Row r, of reduced cost reduced below the threshold, enters the summary;
+// when every slot was taken, the row with the largest reduced cost leaves
+// for the tail.
+void summaryInsert(SummaryBuild &build, int r, double reduced) {
   int slot = build.count;
   if (build.count < build.slots) {
     ++build.count;
@@ -909,14 +956,26 @@ inline void summaryOffer(SummaryBuild &build, int r, double x, double reduced) {
     slot = build.largest;
   }
   build.row[slot] = r;
-  build.cost[slot] = x;
   build.reduced[slot] = reduced;
   if (build.count == build.slots) {
-    build.largest = 0;
+    int largest = 0;
+    double threshold = build.reduced[0];
     for (int k = 1; k < build.slots; ++k) {
-      if (build.reduced[k] > build.reduced[build.largest]) build.largest = k;
+      bool larger = build.reduced[k] > threshold;
+      largest = larger ? k : largest;
+      threshold = larger ? build.reduced[k] : threshold;
     }
-    build.threshold = build.reduced[build.largest];
+    build.largest = largest;
+    build.threshold = threshold;
+  }
+}
+
+// Row r, of reduced cost reduced, enters the summary or the tail.
+inline void summaryOffer(SummaryBuild &build, int r, double reduced) {
+  if (reduced < build.threshold) {
+    summaryInsert(build, r, reduced);
+  } else if (reduced < build.tail) {
+    build.tail = reduced;
   }
 }
 
@@ -930,37 +989,51 @@ void exactReadColumn(Exact &exact, int c, int M) {
   double *slack = exact.slack;
   SummaryBuild build;
   build.row = exact.listedRow + static_cast<std::int64_t>(c) * exact.slots;
-  build.cost = exact.listedCost + static_cast<std::int64_t>(c) * exact.slots;
+  build.reduced = exact.listedReduced + static_cast<std::int64_t>(c) * exact.slots;
   build.slots = exact.slots;
   build.count = 0;
   build.largest = 0;
   build.threshold = kInf;
   build.tail = kInf;
-  double colPot = exact.colPot[c];
+  double colPot = colPotNow(exact, c);
   int r = 0;
 #if defined(__SSE2__)
   const __m128d sub = _mm_set1_pd(exact.substitute);
   const __m128d pot = _mm_set1_pd(colPot);
-  __m128d tails = _mm_set1_pd(kInf);
-  for (; r + 2 <= M; r += 2) {
-    __m128d x = exactCosts<kSubstitute>(costs + r, sub);
-    __m128d reduced = _mm_sub_pd(x, _mm_loadu_pd(rowPot + r));
+  const __m128d infinity = _mm_set1_pd(kInf);
+  __m128d limit = _mm_set1_pd(build.threshold);
+  __m128d lowTails = infinity;
+  __m128d highTails = lowTails;
+  for (; r + 4 <= M; r += 4) {
+    __m128d lowCosts = exactCosts<kSubstitute>(costs + r, sub);
+    __m128d highCosts = exactCosts<kSubstitute>(costs + r + 2, sub);
+    __m128d low = _mm_sub_pd(lowCosts, _mm_loadu_pd(rowPot + r));
+    __m128d high = _mm_sub_pd(highCosts, _mm_loadu_pd(rowPot + r + 2));
     if (kSlack) {
-      __m128d w = _mm_sub_pd(reduced, pot);
-      _mm_storeu_pd(slack + r, _mm_min_pd(w, _mm_loadu_pd(slack + r)));
+      _mm_storeu_pd(slack + r, _mm_min_pd(_mm_sub_pd(low, pot), _mm_loadu_pd(slack + r)));
+      _mm_storeu_pd(slack + r + 2, _mm_min_pd(_mm_sub_pd(high, pot), _mm_loadu_pd(slack + r + 2)));
     }
-    if (_mm_movemask_pd(_mm_cmplt_pd(reduced, _mm_set1_pd(build.threshold))) == 0) {
-      tails = _mm_min_pd(reduced, tails);
-      continue;
+    __m128d lowBelow = _mm_cmplt_pd(low, limit);
+    __m128d highBelow = _mm_cmplt_pd(high, limit);
+    // Rows at or above the threshold go to the tail; the others (rare once
+    // the slots are taken) are offered one by one.
+    lowTails = _mm_min_pd(_mm_or_pd(_mm_andnot_pd(lowBelow, low), _mm_and_pd(lowBelow, infinity)),
+                          lowTails);
+    highTails = _mm_min_pd(
+        _mm_or_pd(_mm_andnot_pd(highBelow, high), _mm_and_pd(highBelow, infinity)), highTails);
+    int below = _mm_movemask_pd(lowBelow) | (_mm_movemask_pd(highBelow) << 2);
+    if (below == 0) continue;
+    double reduced[4];
+    _mm_storeu_pd(reduced, low);
+    _mm_storeu_pd(reduced + 2, high);
+    while (below != 0) {
+      int j = __builtin_ctz(below);
+      below &= below - 1;
+      summaryOffer(build, r + j, reduced[j]);
     }
-    double xs[2];
-    double reducedPair[2];
-    _mm_storeu_pd(xs, x);
-    _mm_storeu_pd(reducedPair, reduced);
-    summaryOffer(build, r, xs[0], reducedPair[0]);
-    summaryOffer(build, r + 1, xs[1], reducedPair[1]);
+    limit = _mm_set1_pd(build.threshold);
   }
-  double tail = lesserLane(tails);
+  double tail = lesserLane(_mm_min_pd(lowTails, highTails));
   if (tail < build.tail) build.tail = tail;
 #endif
   for (; r < M; ++r) {
@@ -970,7 +1043,26 @@ void exactReadColumn(Exact &exact, int c, int M) {
       double w = reduced - colPot;
       if (w < slack[r]) slack[r] = w;
     }
-    summaryOffer(build, r, x, reduced);
+    summaryOffer(build, r, reduced);
+  }
+  // Sort the slots by reduced cost, then row (insertion sort: few slots),
+  // and note their costs.
+  double *listedCost = exact.listedCost + static_cast<std::int64_t>(c) * exact.slots;
+  for (int k = 1; k < build.count; ++k) {
+    int row = build.row[k];
+    double reduced = build.reduced[k];
+    int j = k;
+    for (; j > 0 && (build.reduced[j - 1] > reduced ||
+                     (build.reduced[j - 1] == reduced && build.row[j - 1] > row));
+         --j) {
+      build.row[j] = build.row[j - 1];
+      build.reduced[j] = build.reduced[j - 1];
+    }
+    build.row[j] = row;
+    build.reduced[j] = reduced;
+  }
+  for (int k = 0; k < build.count; ++k) {
+    listedCost[k] = exactCost(costs[build.row[k]], exact.substitute);
   }
   exact.listedCount[c] = build.count;
   exact.tail[c] = build.tail;
@@ -979,7 +1071,7 @@ void exactReadColumn(Exact &exact, int c, int M) {
 
 // Column c is listed: all its zeros are listed rows.
 inline bool exactListed(const Exact &exact, int c) {
-  return exact.tail[c] > exact.colPot[c];
+  return exact.tail[c] > colPotNow(exact, c);
 }
 
 // The least reduced cost of column c over its uncovered listed rows (+Inf
@@ -989,20 +1081,22 @@ double exactListedLeast(Exact &exact, int c) {
     int r = exact.leastRow[c];
     if (r == kNone || exact.rowKey[r] != -kInf) return exact.leastCost[c];
   }
-  const int *rows = exact.listedRow + static_cast<std::int64_t>(c) * exact.slots;
-  const double *costs = exact.listedCost + static_cast<std::int64_t>(c) * exact.slots;
+  std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
+  const int *rows = exact.listedRow + first;
+  const double *costs = exact.listedCost + first;
+  const double *floors = exact.listedReduced + first;
   int count = exact.listedCount[c];
   double least = kInf;
-  for (int k = 0; k < count; ++k) {
-    double reduced = costs[k] - exact.rowKey[rows[k]];
-    least = reduced < least ? reduced : least;
-  }
   int leastRow = kNone;
-  if (least != kInf) {
-    for (int k = 0; k < count; ++k) {
-      int r = rows[k];
-      bool first = costs[k] - exact.rowKey[r] == least && (leastRow == kNone || r < leastRow);
-      leastRow = first ? r : leastRow;
+  // The slots are in ascending order of a lower bound of their reduced
+  // costs: once that bound passes the least so far, no later slot can
+  // reach or tie it.
+  for (int k = 0; k < count && !(floors[k] > least); ++k) {
+    int r = rows[k];
+    double reduced = costs[k] - exact.rowKey[r];
+    if (reduced < least || (reduced == least && r < leastRow)) {
+      least = reduced;
+      leastRow = r;
     }
   }
   exact.leastPhase[c] = exact.phase;
@@ -1014,7 +1108,7 @@ double exactListedLeast(Exact &exact, int c) {
 // The first uncovered zero row of a listed column c, or kNone: its zeros
 // are the listed rows whose reduced cost is colPot[c], the least possible.
 inline int exactListedZero(Exact &exact, int c) {
-  return exactListedLeast(exact, c) == exact.colPot[c] ? exact.leastRow[c] : kNone;
+  return exactListedLeast(exact, c) == colPotNow(exact, c) ? exact.leastRow[c] : kNone;
 }
 
 // Reads every column into its summary (no slacks).
@@ -1113,92 +1207,243 @@ int exactStart(Exact &exact, Marks &marks, int M, int N) {
   return wide ? M : N;
 }
 
-// A new phase: every row is uncovered again, every uncovered column is
-// searched afresh, and no column has been read into the slacks yet.
+// Step 4 is about to end the phase: the potentials of the columns
+// uncovered in it are brought up to date, and the covered rows get their
+// keys back.
+void exactEndPhase(Exact &exact, const Marks &marks) {
+  for (int i = 0; i < exact.freeCount; ++i) exact.colPot[exact.freeColumn[i]] += exact.shift;
+  for (int i = 0; i < marks.coveredCount; ++i) {
+    int c = marks.reachedColumns[i];
+    exact.colPot[c] += exact.shift - exact.since[c];
+    int r = marks.coveredRows[i];
+    exact.rowKey[r] = exact.rowPot[r];
+  }
+}
+
+// Step 4 starred column c: it leaves the unstarred columns.
+void exactColumnStarred(Exact &exact, int c) {
+  int slot = exact.freeSlot[c];
+  int last = exact.freeColumn[--exact.freeCount];
+  exact.freeColumn[slot] = last;
+  exact.freeSlot[last] = slot;
+  exact.freeSlot[c] = kNone;
+}
+
+// A new phase: the uncovered columns are the unstarred ones; each that may
+// hold a zero is searched afresh; no column has been read into the slacks.
 void exactNewPhase(Exact &exact, Marks &marks, Cursors &cursors) {
   ++exact.phase;
+  exact.shift = 0.0;
   exact.slackColumns = 0;
-  for (int r = 0; r < marks.M; ++r) exact.rowKey[r] = exact.rowPot[r];
-  activateUncovered(marks);
-  for (int c = 0; c < marks.N; ++c) {
+  exact.heapBuilt = false;
+  exact.pendingCount = 0;
+  for (int i = 0; i < marks.activeWords; ++i) marks.active[i] = 0;
+  for (int i = 0; i < exact.freeCount; ++i) {
+    int c = exact.freeColumn[i];
+    exact.uncoveredPhase[c] = exact.phase;
+    exact.since[c] = 0.0;
     cursors.position[c] = 0;
     cursors.listMode[c] = 0;
+    if (!exact.zeroless[c]) activate(marks, c);
+  }
+}
+
+// An unstarred column in which step 3 found no uncovered zero: whether it
+// holds no zero at all, covered rows included (it is listed).
+void exactNoteZeroless(Exact &exact, int c) {
+  std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
+  double colPot = colPotNow(exact, c);
+  bool any = false;
+  for (int k = 0; k < exact.listedCount[c]; ++k) {
+    any = any || exact.listedCost[first + k] - exact.rowPot[exact.listedRow[first + k]] == colPot;
+  }
+  exact.zeroless[c] = !any;
+}
+
+// Step 3 covered a row and uncovered column c.
+void exactUncovered(Exact &exact, Marks &marks, Cursors &cursors, int c) {
+  exact.rowKey[marks.coveredRows[marks.coveredCount - 1]] = -kInf;
+  exact.uncoveredPhase[c] = exact.phase;
+  exact.since[c] = exact.shift;
+  cursors.position[c] = 0;
+  cursors.listMode[c] = 0;
+  if (exact.heapBuilt) exact.pending[exact.pendingCount++] = c;
+}
+
+// Sets the key of column c from its summary.
+void exactKey(Exact &exact, int c) {
+  double least = exactListedLeast(exact, c);
+  bool needsRead = !(least < exact.tail[c]);
+  exact.keyCost[c] = needsRead ? exact.tail[c] : least;
+  exact.keyNeedsRead[c] = needsRead;
+}
+
+// The key of column c is a lower bound only: its least row has been covered.
+inline bool exactKeyStale(const Exact &exact, int c) {
+  if (exact.keyNeedsRead[c]) return false;
+  int r = exact.leastRow[c];
+  return r != kNone && exact.rowKey[r] == -kInf;
+}
+
+inline double exactKeyNow(const Exact &exact, int c) {
+  return exact.keyCost[c] - colPotNow(exact, c);
+}
+
+inline bool exactKeyBefore(const Exact &exact, int a, int b) {
+  return exactKeyNow(exact, a) < exactKeyNow(exact, b);
+}
+
+void heapPlace(Exact &exact, int slot, int c) {
+  exact.heap[slot] = c;
+  exact.heapSlot[c] = slot;
+}
+
+void heapUp(Exact &exact, int slot) {
+  int c = exact.heap[slot];
+  while (slot > 0) {
+    int parent = (slot - 1) / 2;
+    if (!exactKeyBefore(exact, c, exact.heap[parent])) break;
+    heapPlace(exact, slot, exact.heap[parent]);
+    slot = parent;
+  }
+  heapPlace(exact, slot, c);
+}
+
+void heapDown(Exact &exact, int slot) {
+  int c = exact.heap[slot];
+  for (;;) {
+    int child = 2 * slot + 1;
+    if (child >= exact.heapSize) break;
+    if (child + 1 < exact.heapSize &&
+        exactKeyBefore(exact, exact.heap[child + 1], exact.heap[child])) {
+      ++child;
+    }
+    if (!exactKeyBefore(exact, exact.heap[child], c)) break;
+    heapPlace(exact, slot, exact.heap[child]);
+    slot = child;
+  }
+  heapPlace(exact, slot, c);
+}
+
+void heapPush(Exact &exact, int c) {
+  heapPlace(exact, exact.heapSize++, c);
+  heapUp(exact, exact.heapSize - 1);
+}
+
+void heapPopTop(Exact &exact) {
+  exact.heapSlot[exact.heap[0]] = kNone;
+  if (--exact.heapSize > 0) {
+    heapPlace(exact, 0, exact.heap[exact.heapSize]);
+    heapDown(exact, 0);
+  }
+}
+
+// Reads column c into the slacks (it leaves the heap for this phase).
+void exactReadIntoSlack(Exact &exact, int c, int M) {
+  if (exact.slackColumns == 0) {
+    for (int r = 0; r < M; ++r) exact.slack[r] = kInf;
+  }
+  if (exact.anySubstitute) {
+    exactReadColumn<true, true>(exact, c, M);
+  } else {
+    exactReadColumn<false, true>(exact, c, M);
+  }
+  exact.slackPhase[c] = exact.phase;
+  exact.slackColumn[exact.slackColumns++] = c;
+}
+
+// The least slack of an uncovered row (+Inf without slacks).
+double exactLeastSlack(const Exact &exact, int M) {
+  double least = kInf;
+  if (exact.slackColumns > 0) {
+    for (int r = 0; r < M; ++r) {
+      if (exact.rowKey[r] != -kInf && exact.slack[r] < least) least = exact.slack[r];
+    }
+  }
+  return least;
+}
+
+// The heap's top renewed until its key is exact, or a read column, or the
+// heap empty: the least key then is the least cost over the columns left.
+// A column that needs reading is read when its bound is not above bar (the
+// least slack): only then can it hold the least cost.
+void exactSettleTop(Exact &exact, int M, double &bar) {
+  while (exact.heapSize > 0) {
+    int c = exact.heap[0];
+    if (exactKeyStale(exact, c)) {
+      exactKey(exact, c);
+      heapDown(exact, 0);
+    } else if (exact.keyNeedsRead[c] && !(exactKeyNow(exact, c) > bar)) {
+      heapPopTop(exact);
+      exactReadIntoSlack(exact, c, M);
+      bar = exactLeastSlack(exact, M);
+    } else {
+      return;
+    }
   }
 }
 
 // Step 5 on potentials: h is the least uncovered working cost, from the
-// slacks of the columns read in this phase and the summaries of the others
-// (a column whose summary cannot tell is read); covered rows gain h,
-// uncovered columns lose h.
+// slacks of the columns read in this phase and the keys of the others;
+// covered rows gain h, uncovered columns lose h.
 bool exactStep5(Exact &exact, Marks &marks, Cursors &cursors) {
   int M = marks.M;
-  int N = marks.N;
-  double *slack = exact.slack;
-  double h = kInf;
-  // Each column not read yet: its least uncovered working cost, exact when
-  // a listed row reaches it below tail, and otherwise at least tail - colPot.
-  int toReadCount = 0;
-  for (int c = 0; c < N; ++c) {
-    if (marks.colCovered[c] || exact.slackPhase[c] == exact.phase) continue;
-    double least = exactListedLeast(exact, c);
-    if (least < exact.tail[c]) {
-      exact.bound[c] = least - exact.colPot[c];
-      if (exact.bound[c] < h) h = exact.bound[c];
-    } else {
-      exact.bound[c] = exact.tail[c] - exact.colPot[c];
-      exact.toRead[toReadCount++] = c;
+  if (!exact.heapBuilt) {
+    exact.heapSize = 0;
+    for (int i = 0; i < exact.freeCount + marks.coveredCount; ++i) {
+      int c = i < exact.freeCount ? exact.freeColumn[i] : marks.reachedColumns[i - exact.freeCount];
+      if (exact.slackPhase[c] == exact.phase) continue;
+      exactKey(exact, c);
+      heapPlace(exact, exact.heapSize++, c);
+    }
+    for (int slot = exact.heapSize / 2 - 1; slot >= 0; --slot) heapDown(exact, slot);
+    exact.heapBuilt = true;
+  } else {
+    for (int i = 0; i < exact.pendingCount; ++i) {
+      int c = exact.pending[i];
+      exactKey(exact, c);
+      heapPush(exact, c);
     }
   }
-  if (exact.slackColumns > 0) {
-    for (int r = 0; r < M; ++r) {
-      if (exact.rowKey[r] != -kInf && slack[r] < h) h = slack[r];
-    }
-  }
-  // Only a column whose bound is not above h can hold the least cost.
-  bool read = false;
-  for (int i = 0; i < toReadCount; ++i) {
-    int c = exact.toRead[i];
-    if (exact.bound[c] > h) continue;
-    if (exact.slackColumns == 0) {
-      for (int r = 0; r < M; ++r) slack[r] = kInf;
-    }
-    if (exact.anySubstitute) {
-      exactReadColumn<true, true>(exact, c, M);
-    } else {
-      exactReadColumn<false, true>(exact, c, M);
-    }
-    exact.slackPhase[c] = exact.phase;
-    ++exact.slackColumns;
-    read = true;
-  }
-  if (read) {
-    for (int r = 0; r < M; ++r) {
-      if (exact.rowKey[r] != -kInf && slack[r] < h) h = slack[r];
-    }
+  exact.pendingCount = 0;
+  double h = exactLeastSlack(exact, M);
+  exactSettleTop(exact, M, h);
+  if (exact.heapSize > 0) {
+    double least = exactKeyNow(exact, exact.heap[0]);
+    if (least < h) h = least;
   }
   if (!std::isfinite(h)) return false;
-  // The new zeros: in the columns read, at the rows whose slack was h; in
-  // the others, at listed rows of the columns whose least cost was h.
+  // The columns whose key is h hold new zeros at listed rows: step 3 finds
+  // them; they return to the heap at the next step 5. (A column read here
+  // has a bound of h: it cannot lower h.)
+  for (;;) {
+    double bar = h;
+    exactSettleTop(exact, M, bar);
+    if (exact.heapSize == 0 || exactKeyNow(exact, exact.heap[0]) > h) break;
+    int c = exact.heap[0];
+    heapPopTop(exact);
+    activate(marks, c);
+    exact.zeroless[c] = 0;
+    exact.pending[exact.pendingCount++] = c;
+  }
+  // The new zeros of the columns read: at the rows whose slack was h.
   cursors.zeroRowCount = 0;
   if (exact.slackColumns > 0) {
     for (int r = 0; r < M; ++r) {
       if (exact.rowKey[r] == -kInf) continue;
-      if (slack[r] == h) cursors.zeroRows[cursors.zeroRowCount++] = r;
-      slack[r] -= h;
+      if (exact.slack[r] == h) cursors.zeroRows[cursors.zeroRowCount++] = r;
+      exact.slack[r] -= h;
+    }
+    for (int i = 0; i < exact.slackColumns; ++i) {
+      int c = exact.slackColumn[i];
+      activate(marks, c);
+      exact.zeroless[c] = 0;
+      cursors.listMode[c] = 1;
+      cursors.position[c] = 0;
     }
   }
   for (int i = 0; i < marks.coveredCount; ++i) exact.rowPot[marks.coveredRows[i]] -= h;
-  for (int c = 0; c < N; ++c) {
-    if (marks.colCovered[c]) continue;
-    if (exact.slackPhase[c] == exact.phase) {
-      activate(marks, c);
-      cursors.listMode[c] = 1;
-      cursors.position[c] = 0;
-    } else if (exact.bound[c] == h) {
-      activate(marks, c);  // listed, and stays so: its least cost is below tail
-    }
-    exact.colPot[c] += h;
-  }
+  exact.shift += h;
   return true;
 }
 
@@ -1215,6 +1460,7 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
   exact.slack = allocate<double>(M > N ? M : N);
   exact.listedRow = allocate<int>(static_cast<std::int64_t>(N) * exact.slots);
   exact.listedCost = allocate<double>(static_cast<std::int64_t>(N) * exact.slots);
+  exact.listedReduced = allocate<double>(static_cast<std::int64_t>(N) * exact.slots);
   exact.listedCount = allocate<int>(N);
   exact.tail = allocate<double>(N);
   exact.phase = 0;
@@ -1222,10 +1468,26 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
   exact.leastCost = allocate<double>(N);
   exact.leastRow = allocate<int>(N);
   exact.slackPhase = allocate<int>(N);
+  exact.slackColumn = allocate<int>(N);
   exact.slackColumns = 0;
-  exact.bound = allocate<double>(N);
-  exact.toRead = allocate<int>(N);
-  for (int c = 0; c < N; ++c) exact.leastPhase[c] = exact.slackPhase[c] = kNone;
+  exact.shift = 0.0;
+  exact.uncoveredPhase = allocate<int>(N);
+  exact.since = allocate<double>(N);
+  exact.heap = allocate<int>(N);
+  exact.heapSlot = allocate<int>(N);
+  exact.heapSize = 0;
+  exact.heapBuilt = false;
+  exact.keyCost = allocate<double>(N);
+  exact.keyNeedsRead = allocate<unsigned char>(N);
+  exact.pending = allocate<int>(N);
+  exact.pendingCount = 0;
+  exact.freeColumn = allocate<int>(N);
+  exact.freeSlot = allocate<int>(N);
+  exact.freeCount = 0;
+  exact.zeroless = static_cast<unsigned char *>(mxCalloc(static_cast<size_t>(N), 1));
+  for (int c = 0; c < N; ++c) {
+    exact.leastPhase[c] = exact.slackPhase[c] = exact.uncoveredPhase[c] = kNone;
+  }
   SolveOutcome outcome = SolveOutcome::inexact;
   if (exactBounds(exact, M, N, anyNaN, nanForbidden)) {
     Marks marks;
@@ -1233,24 +1495,30 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
     allocateMarks(marks, M, N, 0);
     allocateCursors(cursors, M, N);
     marks.targetCount = exactStart(exact, marks, M, N);
+    for (int c = 0; c < N; ++c) {
+      exact.freeSlot[c] = kNone;
+      if (marks.starRow[c] != kNone) continue;
+      exact.freeSlot[c] = exact.freeCount;
+      exact.freeColumn[exact.freeCount++] = c;
+    }
     auto isZero = [&exact, M](int r, int c) {
-      return exactCost(exact, at(r, c, M)) - exact.colPot[c] == exact.rowKey[r];
+      return exactCost(exact, at(r, c, M)) - colPotNow(exact, c) == exact.rowKey[r];
     };
     auto findInColumn = [&exact, M](int c, int from) {
       const double *costs = exact.C + at(0, c, M);
-      return exact.anySubstitute ? firstExactZero<true>(costs, exact.colPot[c], exact.rowKey,
-                                                        exact.substitute, from, M)
-                                 : firstExactZero<false>(costs, exact.colPot[c], exact.rowKey,
-                                                         exact.substitute, from, M);
+      double colPot = colPotNow(exact, c);
+      return exact.anySubstitute
+                 ? firstExactZero<true>(costs, colPot, exact.rowKey, exact.substitute, from, M)
+                 : firstExactZero<false>(costs, colPot, exact.rowKey, exact.substitute, from, M);
     };
     auto findZero = [&exact, &marks, &cursors, &isZero, &findInColumn](int c) {
-      if (exactListed(exact, c)) return exactListedZero(exact, c);
-      return nextZero(cursors, marks, c, isZero, findInColumn);
+      if (!exactListed(exact, c)) return nextZero(cursors, marks, c, isZero, findInColumn);
+      int r = exactListedZero(exact, c);
+      if (r == kNone && exact.freeSlot[c] != kNone) exactNoteZeroless(exact, c);
+      return r;
     };
     auto uncovered = [&exact, &marks, &cursors](int c) {
-      exact.rowKey[marks.coveredRows[marks.coveredCount - 1]] = -kInf;
-      cursors.position[c] = 0;
-      cursors.listMode[c] = 0;
+      exactUncovered(exact, marks, cursors, c);
     };
     outcome = SolveOutcome::complete;
     while (marks.starCount != marks.targetCount) {
@@ -1261,10 +1529,17 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
         if (++shifts > marks.targetCount || !exactStep5(exact, marks, cursors)) break;
         prime = step3(marks, findZero, uncovered);
       }
-      if (prime.row == kNone || step4(marks, prime.row, prime.column) == kNone) {
+      if (prime.row == kNone) {
         outcome = SolveOutcome::stuck;
         break;
       }
+      exactEndPhase(exact, marks);
+      int starred = step4(marks, prime.row, prime.column);
+      if (starred == kNone) {
+        outcome = SolveOutcome::stuck;
+        break;
+      }
+      exactColumnStarred(exact, starred);
     }
     if (outcome == SolveOutcome::complete) buildassignmentvector(assignment, marks);
     releaseMarks(marks);
@@ -1276,14 +1551,24 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
   mxFree(exact.slack);
   mxFree(exact.listedRow);
   mxFree(exact.listedCost);
+  mxFree(exact.listedReduced);
   mxFree(exact.listedCount);
   mxFree(exact.tail);
   mxFree(exact.leastPhase);
   mxFree(exact.leastCost);
   mxFree(exact.leastRow);
   mxFree(exact.slackPhase);
-  mxFree(exact.bound);
-  mxFree(exact.toRead);
+  mxFree(exact.slackColumn);
+  mxFree(exact.uncoveredPhase);
+  mxFree(exact.since);
+  mxFree(exact.heap);
+  mxFree(exact.heapSlot);
+  mxFree(exact.keyCost);
+  mxFree(exact.keyNeedsRead);
+  mxFree(exact.pending);
+  mxFree(exact.freeColumn);
+  mxFree(exact.freeSlot);
+  mxFree(exact.zeroless);
   return outcome;
 }
 
