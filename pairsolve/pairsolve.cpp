@@ -104,19 +104,24 @@ void minInto(double *m, const double *x, int n) {
   }
 }
 
-// w[r] = (w[r] + addend[r]) - h for r < n: one column of step 5, in which
-// covered rows (addend h) first gain h and then every row loses it. Rows
-// with addend -0.0 are unchanged by the addition, bit for bit.
-void shiftColumn(double *w, const double *addend, double h, int n) {
-  int r = 0;
+// The first row r in [from, M) whose working cost w[r] is zero, or M.
+int firstZero(const double *w, int from, int M) {
+  int r = from;
 #if defined(__SSE2__)
-  __m128d hh = _mm_set1_pd(h);
-  for (; r + 2 <= n; r += 2) {
-    __m128d sum = _mm_add_pd(_mm_loadu_pd(w + r), _mm_loadu_pd(addend + r));
-    _mm_storeu_pd(w + r, _mm_sub_pd(sum, hh));
+  const __m128d zero = _mm_setzero_pd();
+  for (; r + 4 <= M; r += 4) {
+    __m128d low = _mm_cmpeq_pd(_mm_loadu_pd(w + r), zero);
+    __m128d high = _mm_cmpeq_pd(_mm_loadu_pd(w + r + 2), zero);
+    if (_mm_movemask_pd(_mm_or_pd(low, high)) == 0) continue;
+    int lowMask = _mm_movemask_pd(low);
+    if (lowMask != 0) return (lowMask & 1) ? r : r + 1;
+    return (_mm_movemask_pd(high) & 1) ? r + 2 : r + 3;
   }
 #endif
-  for (; r < n; ++r) w[r] = (w[r] + addend[r]) - h;
+  for (; r < M; ++r) {
+    if (w[r] == 0.0) return r;
+  }
+  return M;
 }
 
 // The first row r in [from, M) that is not covered and whose working cost
@@ -180,15 +185,6 @@ inline int nextActive(const Marks &marks, int from) {
     bits = marks.active[word];
   }
   return word * kWordBits + __builtin_ctzll(bits);
-}
-
-// A new phase (after a step 4, or at the start): the uncovered columns are
-// the unstarred ones, and each may hold an uncovered zero.
-void activateUncovered(Marks &marks) {
-  for (int i = 0; i < marks.activeWords; ++i) marks.active[i] = 0;
-  for (int c = 0; c < marks.N; ++c) {
-    if (!marks.colCovered[c]) activate(marks, c);
-  }
 }
 
 void allocateMarks(Marks &marks, int M, int N, int targetCount) {
@@ -343,6 +339,20 @@ Prime step3(Marks &marks, FindZero findZero, Uncovered uncovered) {
   }
 }
 
+// The column that step 4 will star, from the prime at (r0, c0): the end of
+// its alternating path. kNone if a star on the path has no prime in its
+// row (the marks would be corrupt).
+int augmentedColumn(const Marks &marks, int r0, int c0) {
+  (void)r0;
+  int c = c0;
+  for (;;) {
+    int starredRow = marks.starRow[c];
+    if (starredRow == kNone) return c;
+    c = marks.primeColumn[starredRow];
+    if (c == kNone) return kNone;
+  }
+}
+
 // Step 4 and step 2a: stars the prime at (r0, c0) and walks the alternating
 // path (the star in the prime's column gives way to the prime in the star's
 // row) until a column without a star; then clears the primes and the row
@@ -377,22 +387,157 @@ int step4(Marks &marks, int r0, int c0) {
 
 // ---------------------------------------------------------------------------
 // The dense engine.
+//
+// It keeps the working costs in a matrix, but performs step 5's
+// arithmetic late. Within a phase (from one step 4 to the next) rows are
+// only covered and columns only uncovered, so the operations a working
+// cost receives are fixed by the step 5 from which its row is covered and
+// the one from which its column is uncovered: at each step 5, h + x when
+// both are covered, (h + x) - h when only the row is, x - h when only the
+// column is, and nothing when neither is. The engine records the h of
+// every step 5 and performs exactly those operations, in that order, when
+// the phase ends (denseSettle), or for a single element when step 3 needs
+// its value (denseElement). Between a column's uncovering and the next
+// step 5 the working costs of its uncovered rows are current, which is
+// when step 3 scans it. h comes from per-row minima: over the unstarred
+// columns (kept across phases, renewed as the phase ends) and over the
+// columns uncovered by step 3 (from the phase's first step 5).
+//
+// A column that stays covered through a phase receives only the additions
+// to its covered rows, and is not read until step 3 uncovers it: those
+// phases are logged (their covered rows with the step 5 from which each
+// was covered, and their h), and a column catches up with the phases
+// logged since it was last brought up to date when it is uncovered, or
+// when the log is full.
+//
+// Each column keeps candidate rows for its zeros (zeroRow, a superset of
+// them), so step 3 need not scan it; when more zeros arise than it has
+// room for, the column is unlisted and scanned, until the end of a phase
+// finds it with few zeros again.
+
+// Candidate rows for the zeros of each column, and the most that may be
+// asked for.
+constexpr int kZeroSlots = 4;
+constexpr int kMaxZeroSlots = 64;
+
+// The log of deferred additions holds up to one entry per this many
+// elements of the matrix.
+constexpr int kLogShare = 16;
 
 struct Dense {
-  double *workCost;  // M-by-N working costs, column-major
-  double *rowMin;    // per uncovered row: least working cost over the uncovered columns
-  bool rowMinValid;  // rowMin is kept up to date (from the first step 5 after a step 4)
-  double *addend;    // per row: -0.0, or h while step 5 shifts the covered rows
-  // Covered rows of covered columns are never read until the column is
-  // uncovered or step 4 uncovers the rows, so step 5's additions to them
-  // wait until then: shifts holds every h since the last step 4, and
-  // coverShift, for each row covered since then (in the order of
-  // Marks::coveredRows), how many of them came before the row was covered.
-  double *shifts;
+  double *workCost;  // M-by-N, brought up to date at the end of each phase
+  int phase;
+  double *shifts;  // h of each step 5 in this phase
   int shiftCount;
-  int *coverShift;
-  int *rowShift;  // scratch: coverShift by row
+  int *coverShift;     // per row covered in this phase: shiftCount when it was covered; else kNone
+  int *uncoverPhase;   // per column: phase in which it was uncovered last
+  int *uncoverShift;   // per column uncovered in this phase: shiftCount when it was uncovered
+  double *minFree;     // per row: least working cost over the unstarred columns
+  double *minReached;  // per row: least over the columns uncovered by step 3 in this phase
+  bool reachedLive;    // minReached is kept (from the phase's first step 5)
+  int *freeColumn;     // the unstarred columns, in no order
+  int *freeSlot;       // per column: its place in freeColumn, or kNone
+  int freeCount;
+  int slots;                // candidate zero rows per column
+  int *zeroRow;             // per column: slots candidate rows
+  int *zeroCount;           // per column: candidates held
+  unsigned char *unlisted;  // per column: its zeros may not all be candidates
+  double *buffer;           // scratch, per row
+  double *coveredMin;       // scratch, per row: minima over unstarred columns of covered rows
+  // The log of past phases' operations on covered columns: phase k has the
+  // rows logRow[logRowStart[k] .. logRowStart[k + 1]), in the order they
+  // were covered, each receiving the h logShift[logShiftStart[k] + t] for
+  // t >= logFrom of its entry, in order. settled[c]: the logged phases
+  // column c has caught up with.
+  int *logRow;
+  int *logFrom;
+  int *logRowStart;
+  double *logShift;
+  int *logShiftStart;
+  int logPhases;
+  // Per column: the logged phase in which step 3 uncovered it, from step 5
+  // pendingShift on, when it has not caught up with that phase; else kNone.
+  int *pendingPhase;
+  int *pendingShift;
+  int logCapacity;  // entries of logRow/logFrom, of logShift, and of phases
+  int *settled;
 };
+
+// The working cost (r, c) now: the stored one with this phase's operations.
+double denseElement(const Dense &dense, int r, int c, int M) {
+  double x = dense.workCost[at(r, c, M)];
+  int T = dense.shiftCount;
+  int covered = dense.coverShift[r] == kNone ? T : dense.coverShift[r];
+  int uncovered = dense.uncoverPhase[c] == dense.phase ? dense.uncoverShift[c] : T;
+  for (int t = covered < uncovered ? covered : uncovered; t < T; ++t) {
+    double h = dense.shifts[t];
+    if (t < covered) {
+      x = x - h;
+    } else {
+      x = h + x;
+      if (t >= uncovered) x = x - h;
+    }
+  }
+  return x;
+}
+
+// Row r is a candidate for a zero of column c.
+void denseAddCandidate(Dense &dense, int c, int r) {
+  if (dense.unlisted[c]) return;
+  int *rows = dense.zeroRow + static_cast<std::int64_t>(c) * dense.slots;
+  for (int k = 0; k < dense.zeroCount[c]; ++k) {
+    if (rows[k] == r) return;
+  }
+  if (dense.zeroCount[c] == dense.slots) {
+    dense.unlisted[c] = 1;
+    return;
+  }
+  rows[dense.zeroCount[c]++] = r;
+}
+
+// Rebuilds the candidates of column c, whose working costs are current:
+// its zero rows, or unlisted when there are more than slots.
+void denseListZeros(Dense &dense, int c, int M) {
+  const double *column = dense.workCost + at(0, c, M);
+  int *rows = dense.zeroRow + static_cast<std::int64_t>(c) * dense.slots;
+  int count = 0;
+  int r = 0;
+  for (;;) {
+    r = firstZero(column, r, M);
+    if (r == M) break;
+    if (count == dense.slots) {
+      dense.unlisted[c] = 1;
+      dense.zeroCount[c] = 0;
+      return;
+    }
+    rows[count++] = r++;
+  }
+  dense.unlisted[c] = 0;
+  dense.zeroCount[c] = count;
+}
+
+// The first uncovered zero row of listed column c, or kNone; candidates
+// that are no longer zeros are dropped (a zero that comes back is a
+// candidate again).
+int denseListedZero(Dense &dense, const Marks &marks, int c) {
+  int M = marks.M;
+  int *rows = dense.zeroRow + static_cast<std::int64_t>(c) * dense.slots;
+  int best = kNone;
+  for (int k = 0; k < dense.zeroCount[c];) {
+    int r = rows[k];
+    if (marks.rowCovered[r] || (best != kNone && r > best)) {
+      ++k;
+      continue;
+    }
+    if (denseElement(dense, r, c, M) == 0.0) {
+      best = r;
+      ++k;
+    } else {
+      rows[k] = rows[--dense.zeroCount[c]];
+    }
+  }
+  return best;
+}
 
 // Copies C, with the substitute for infinite (and, when nanForbidden, NaN)
 // costs; reduces rows (M <= N) or columns (M > N) and places the first
@@ -405,10 +550,11 @@ int denseStart(Dense &dense, Marks &marks, const double *C, int M, int N, double
     double x = C[i];
     w[i] = (std::isinf(x) || (nanForbidden && std::isnan(x))) ? substitute : x;
   }
+  int targetCount = 0;
   if (M <= N && M > 0) {
     // Row minima in column order: for each row the same comparisons, in the
     // same order, as a scan along the row.
-    double *minimum = dense.rowMin;
+    double *minimum = dense.buffer;
     for (int r = 0; r < M; ++r) minimum[r] = w[r];
     for (int c = 1; c < N; ++c) {
       const double *column = w + at(0, c, M);
@@ -420,17 +566,8 @@ int denseStart(Dense &dense, Marks &marks, const double *C, int M, int N, double
       double *column = w + at(0, c, M);
       for (int r = 0; r < M; ++r) column[r] -= minimum[r];
     }
-    for (int r = 0; r < M; ++r) {
-      for (int c = 0; c < N; ++c) {
-        if (w[at(r, c, M)] == 0.0 && !marks.colCovered[c]) {
-          placeStar(marks, r, c);
-          break;
-        }
-      }
-    }
-    return M;
-  }
-  if (M > N && N > 0) {
+    targetCount = M;
+  } else if (M > N && N > 0) {
     for (int c = 0; c < N; ++c) {
       double *column = w + at(0, c, M);
       double minimum = column[0];
@@ -439,6 +576,54 @@ int denseStart(Dense &dense, Marks &marks, const double *C, int M, int N, double
       }
       for (int r = 0; r < M; ++r) column[r] -= minimum;
     }
+    targetCount = N;
+  }
+  bool allListed = true;
+  for (int c = 0; c < N; ++c) {
+    denseListZeros(dense, c, M);
+    allListed = allListed && !dense.unlisted[c];
+  }
+  if (targetCount == M && M > 0) {
+    // Stars by rows: each row's first zero in a column without one. From
+    // the candidates, sorted by row and column, when they are complete.
+    if (allListed) {
+      int *rowStart = static_cast<int *>(mxCalloc(static_cast<size_t>(M) + 1, sizeof(int)));
+      int *fill = allocate<int>(M);
+      int *zeroColumn = allocate<int>(static_cast<std::int64_t>(N) * dense.slots);
+      for (int c = 0; c < N; ++c) {
+        const int *rows = dense.zeroRow + static_cast<std::int64_t>(c) * dense.slots;
+        for (int k = 0; k < dense.zeroCount[c]; ++k) ++rowStart[rows[k] + 1];
+      }
+      for (int r = 0; r < M; ++r) {
+        rowStart[r + 1] += rowStart[r];
+        fill[r] = rowStart[r];
+      }
+      for (int c = 0; c < N; ++c) {
+        const int *rows = dense.zeroRow + static_cast<std::int64_t>(c) * dense.slots;
+        for (int k = 0; k < dense.zeroCount[c]; ++k) zeroColumn[fill[rows[k]]++] = c;
+      }
+      for (int r = 0; r < M; ++r) {
+        for (int i = rowStart[r]; i < rowStart[r + 1]; ++i) {
+          if (!marks.colCovered[zeroColumn[i]]) {
+            placeStar(marks, r, zeroColumn[i]);
+            break;
+          }
+        }
+      }
+      mxFree(rowStart);
+      mxFree(fill);
+      mxFree(zeroColumn);
+    } else {
+      for (int r = 0; r < M; ++r) {
+        for (int c = 0; c < N; ++c) {
+          if (w[at(r, c, M)] == 0.0 && !marks.colCovered[c]) {
+            placeStar(marks, r, c);
+            break;
+          }
+        }
+      }
+    }
+  } else if (targetCount == N && N > 0) {
     for (int c = 0; c < N; ++c) {
       const double *column = w + at(0, c, M);
       for (int r = 0; r < M; ++r) {
@@ -448,140 +633,489 @@ int denseStart(Dense &dense, Marks &marks, const double *C, int M, int N, double
         }
       }
     }
-    return N;
   }
-  return 0;
+  // The unstarred columns and the row minima over them.
+  dense.freeCount = 0;
+  for (int r = 0; r < M; ++r) dense.minFree[r] = kInf;
+  for (int c = 0; c < N; ++c) {
+    dense.freeSlot[c] = kNone;
+    if (marks.starRow[c] != kNone) continue;
+    dense.freeSlot[c] = dense.freeCount;
+    dense.freeColumn[dense.freeCount++] = c;
+    minInto(dense.minFree, w + at(0, c, M), M);
+  }
+  return targetCount;
 }
 
-// After a step 4 (or at the start): every uncovered column is searched from
-// its first row, and the row minima are rebuilt when step 5 first needs them.
-void denseNewPhase(Dense &dense, Marks &marks, Cursors &cursors, int N) {
-  dense.rowMinValid = false;
+// The operations that step 5s [0, T) of a phase make on one working cost,
+// as three runs: x - h[t] for t in [subtractFrom, addFrom) (row and column
+// uncovered), h[t] + x for t in [addFrom, bothFrom) (both covered), and
+// (h[t] + x) - h[t] for t in [bothFrom, end) (row covered, column
+// uncovered). The row is covered from step 5 covered on (the end when it
+// is not), the column uncovered from step 5 uncovered on.
+struct Operations {
+  int subtractFrom, addFrom, bothFrom, end;
+};
+
+inline Operations operationsFor(int covered, int uncovered, int end) {
+  int later = covered > uncovered ? covered : uncovered;
+  Operations ops;
+  ops.subtractFrom = uncovered < covered ? uncovered : covered;
+  ops.addFrom = covered;
+  ops.bothFrom = later < end ? later : end;
+  ops.end = end;
+  if (uncovered >= covered) ops.subtractFrom = covered;  // no subtraction run
+  return ops;
+}
+
+inline double applyOperations(double x, const double *h, const Operations &ops) {
+  for (int t = ops.subtractFrom; t < ops.addFrom; ++t) x = x - h[t];
+  for (int t = ops.addFrom; t < ops.bothFrom; ++t) x = h[t] + x;
+  for (int t = ops.bothFrom; t < ops.end; ++t) x = (h[t] + x) - h[t];
+  return x;
+}
+
+#if defined(__SSE2__)
+inline __m128d applyOperations(__m128d x, const double *h, const Operations &ops) {
+  for (int t = ops.subtractFrom; t < ops.addFrom; ++t) x = _mm_sub_pd(x, _mm_set1_pd(h[t]));
+  for (int t = ops.addFrom; t < ops.bothFrom; ++t) x = _mm_add_pd(_mm_set1_pd(h[t]), x);
+  for (int t = ops.bothFrom; t < ops.end; ++t) {
+    __m128d s = _mm_set1_pd(h[t]);
+    x = _mm_sub_pd(_mm_add_pd(s, x), s);
+  }
+  return x;
+}
+#endif
+
+// x[i] for i in [from, to) go through the same operations.
+void applyToRange(double *x, int from, int to, const double *h, const Operations &ops) {
+  int i = from;
+#if defined(__SSE2__)
+  for (; i + 8 <= to; i += 8) {
+    // Four pairs at once: their chains of operations overlap.
+    __m128d v0 = _mm_loadu_pd(x + i), v1 = _mm_loadu_pd(x + i + 2);
+    __m128d v2 = _mm_loadu_pd(x + i + 4), v3 = _mm_loadu_pd(x + i + 6);
+    for (int t = ops.subtractFrom; t < ops.addFrom; ++t) {
+      __m128d s = _mm_set1_pd(h[t]);
+      v0 = _mm_sub_pd(v0, s);
+      v1 = _mm_sub_pd(v1, s);
+      v2 = _mm_sub_pd(v2, s);
+      v3 = _mm_sub_pd(v3, s);
+    }
+    for (int t = ops.addFrom; t < ops.bothFrom; ++t) {
+      __m128d s = _mm_set1_pd(h[t]);
+      v0 = _mm_add_pd(s, v0);
+      v1 = _mm_add_pd(s, v1);
+      v2 = _mm_add_pd(s, v2);
+      v3 = _mm_add_pd(s, v3);
+    }
+    for (int t = ops.bothFrom; t < ops.end; ++t) {
+      __m128d s = _mm_set1_pd(h[t]);
+      v0 = _mm_sub_pd(_mm_add_pd(s, v0), s);
+      v1 = _mm_sub_pd(_mm_add_pd(s, v1), s);
+      v2 = _mm_sub_pd(_mm_add_pd(s, v2), s);
+      v3 = _mm_sub_pd(_mm_add_pd(s, v3), s);
+    }
+    _mm_storeu_pd(x + i, v0);
+    _mm_storeu_pd(x + i + 2, v1);
+    _mm_storeu_pd(x + i + 4, v2);
+    _mm_storeu_pd(x + i + 6, v3);
+  }
+  for (; i + 2 <= to; i += 2) _mm_storeu_pd(x + i, applyOperations(_mm_loadu_pd(x + i), h, ops));
+#endif
+  for (; i < to; ++i) x[i] = applyOperations(x[i], h, ops);
+}
+
+// column[rows[i]] for i < m go through the same operations.
+void applyToRows(double *column, const int *rows, int m, const double *h, const Operations &ops) {
+  int i = 0;
+#if defined(__SSE2__)
+  for (; i + 8 <= m; i += 8) {
+    const int *r = rows + i;
+    __m128d v0 = _mm_loadh_pd(_mm_load_sd(column + r[0]), column + r[1]);
+    __m128d v1 = _mm_loadh_pd(_mm_load_sd(column + r[2]), column + r[3]);
+    __m128d v2 = _mm_loadh_pd(_mm_load_sd(column + r[4]), column + r[5]);
+    __m128d v3 = _mm_loadh_pd(_mm_load_sd(column + r[6]), column + r[7]);
+    for (int t = ops.subtractFrom; t < ops.addFrom; ++t) {
+      __m128d s = _mm_set1_pd(h[t]);
+      v0 = _mm_sub_pd(v0, s);
+      v1 = _mm_sub_pd(v1, s);
+      v2 = _mm_sub_pd(v2, s);
+      v3 = _mm_sub_pd(v3, s);
+    }
+    for (int t = ops.addFrom; t < ops.bothFrom; ++t) {
+      __m128d s = _mm_set1_pd(h[t]);
+      v0 = _mm_add_pd(s, v0);
+      v1 = _mm_add_pd(s, v1);
+      v2 = _mm_add_pd(s, v2);
+      v3 = _mm_add_pd(s, v3);
+    }
+    for (int t = ops.bothFrom; t < ops.end; ++t) {
+      __m128d s = _mm_set1_pd(h[t]);
+      v0 = _mm_sub_pd(_mm_add_pd(s, v0), s);
+      v1 = _mm_sub_pd(_mm_add_pd(s, v1), s);
+      v2 = _mm_sub_pd(_mm_add_pd(s, v2), s);
+      v3 = _mm_sub_pd(_mm_add_pd(s, v3), s);
+    }
+    _mm_storel_pd(column + r[0], v0);
+    _mm_storeh_pd(column + r[1], v0);
+    _mm_storel_pd(column + r[2], v1);
+    _mm_storeh_pd(column + r[3], v1);
+    _mm_storel_pd(column + r[4], v2);
+    _mm_storeh_pd(column + r[5], v2);
+    _mm_storel_pd(column + r[6], v3);
+    _mm_storeh_pd(column + r[7], v3);
+  }
+  for (; i + 2 <= m; i += 2) {
+    __m128d v = _mm_loadh_pd(_mm_load_sd(column + rows[i]), column + rows[i + 1]);
+    v = applyOperations(v, h, ops);
+    _mm_storel_pd(column + rows[i], v);
+    _mm_storeh_pd(column + rows[i + 1], v);
+  }
+#endif
+  for (; i < m; ++i) column[rows[i]] = applyOperations(column[rows[i]], h, ops);
+}
+
+// Asks for the n doubles at x to be brought into the cache: the scattered
+// reads that follow then find them there.
+inline void prefetchRange(const double *x, int n) {
+#if defined(__SSE2__)
+  constexpr int kLineDoubles = 8;  // 64-byte cache lines
+  for (int i = 0; i < n; i += kLineDoubles) {
+    _mm_prefetch(reinterpret_cast<const char *>(x + i), _MM_HINT_T0);
+  }
+#else
+  (void)x;
+  (void)n;
+#endif
+}
+
+// x[r] = ((x[r] - h[0]) - h[1]) ... - h[k - 1] for r < n: the step 5s of
+// an uncovered row in an uncovered column, in order; then, when least is
+// not null, least[r] becomes the lesser of itself and x[r].
+void subtractShifts(double *x, int n, const double *h, int k, double *least) {
+  int r = 0;
+#if defined(__SSE2__)
+  constexpr int kLanes = 16;  // eight independent pairs keep the subtractions in flight
+  for (; r + kLanes <= n; r += kLanes) {
+    __m128d v0 = _mm_loadu_pd(x + r), v1 = _mm_loadu_pd(x + r + 2);
+    __m128d v2 = _mm_loadu_pd(x + r + 4), v3 = _mm_loadu_pd(x + r + 6);
+    __m128d v4 = _mm_loadu_pd(x + r + 8), v5 = _mm_loadu_pd(x + r + 10);
+    __m128d v6 = _mm_loadu_pd(x + r + 12), v7 = _mm_loadu_pd(x + r + 14);
+    for (int i = 0; i < k; ++i) {
+      __m128d s = _mm_set1_pd(h[i]);
+      v0 = _mm_sub_pd(v0, s);
+      v1 = _mm_sub_pd(v1, s);
+      v2 = _mm_sub_pd(v2, s);
+      v3 = _mm_sub_pd(v3, s);
+      v4 = _mm_sub_pd(v4, s);
+      v5 = _mm_sub_pd(v5, s);
+      v6 = _mm_sub_pd(v6, s);
+      v7 = _mm_sub_pd(v7, s);
+    }
+    _mm_storeu_pd(x + r, v0);
+    _mm_storeu_pd(x + r + 2, v1);
+    _mm_storeu_pd(x + r + 4, v2);
+    _mm_storeu_pd(x + r + 6, v3);
+    _mm_storeu_pd(x + r + 8, v4);
+    _mm_storeu_pd(x + r + 10, v5);
+    _mm_storeu_pd(x + r + 12, v6);
+    _mm_storeu_pd(x + r + 14, v7);
+    if (least != nullptr) {
+      double *m = least + r;
+      _mm_storeu_pd(m, _mm_min_pd(v0, _mm_loadu_pd(m)));
+      _mm_storeu_pd(m + 2, _mm_min_pd(v1, _mm_loadu_pd(m + 2)));
+      _mm_storeu_pd(m + 4, _mm_min_pd(v2, _mm_loadu_pd(m + 4)));
+      _mm_storeu_pd(m + 6, _mm_min_pd(v3, _mm_loadu_pd(m + 6)));
+      _mm_storeu_pd(m + 8, _mm_min_pd(v4, _mm_loadu_pd(m + 8)));
+      _mm_storeu_pd(m + 10, _mm_min_pd(v5, _mm_loadu_pd(m + 10)));
+      _mm_storeu_pd(m + 12, _mm_min_pd(v6, _mm_loadu_pd(m + 12)));
+      _mm_storeu_pd(m + 14, _mm_min_pd(v7, _mm_loadu_pd(m + 14)));
+    }
+  }
+#endif
+  for (; r < n; ++r) {
+    double v = x[r];
+    for (int i = 0; i < k; ++i) v = v - h[i];
+    x[r] = v;
+    if (least != nullptr && v < least[r]) least[r] = v;
+  }
+}
+
+// Performs one phase's operations on column c (see the engine's note):
+// rows[0..n) are the rows covered in it before its last step 5, in the
+// order they were covered, rows[i] from step 5 from[i] on; shifts[0..T)
+// are its h; the column was uncovered from step 5 uncovered on (T if it
+// stayed covered). The other rows lose every h from uncovered on; the
+// covered rows take theirs from values set aside first. When least is not
+// null, it takes the column's working costs, the covered rows' going to
+// coveredLeast. Zeros among the covered rows become candidates.
+void denseApplyPhase(Dense &dense, int c, int M, const int *rows, const int *from, int n,
+                     const double *shifts, int T, int uncovered, double *least,
+                     double *coveredLeast) {
+  double *column = dense.workCost + at(0, c, M);
+  double *buffer = dense.buffer;
+  if (uncovered == T) {
+    // Only the covered rows change: in place.
+    for (int i = 0; i < n;) {
+      int j = i + 1;
+      while (j < n && from[j] == from[i]) ++j;
+      applyToRows(column, rows + i, j - i, shifts, operationsFor(from[i], T, T));
+      i = j;
+    }
+    return;
+  }
+  for (int i = 0; i < n; ++i) buffer[i] = column[rows[i]];
+  // The covered rows come in runs covered from the same step 5.
+  for (int i = 0; i < n;) {
+    int j = i + 1;
+    while (j < n && from[j] == from[i]) ++j;
+    applyToRange(buffer, i, j, shifts, operationsFor(from[i], uncovered, T));
+    i = j;
+  }
+  subtractShifts(column, M, shifts + uncovered, T - uncovered, least);
+  for (int i = 0; i < n; ++i) column[rows[i]] = buffer[i];
+  if (coveredLeast != nullptr) {
+    for (int i = 0; i < n; ++i) {
+      if (buffer[i] < coveredLeast[rows[i]]) coveredLeast[rows[i]] = buffer[i];
+    }
+  }
+  // Where the column was uncovered, (h + x) - h can round to a zero.
+  for (int i = 0; i < n; ++i) {
+    if (buffer[i] == 0.0) denseAddCandidate(dense, c, rows[i]);
+  }
+}
+
+// Column c catches up with the logged phases it has not received: in each,
+// the rows covered from a step 5 on gain the h of every step 5 from then;
+// in the one in which step 3 uncovered it (pendingPhase), it also loses
+// every h from then. Then its working costs are current.
+void denseCatchUp(Dense &dense, int c, int M) {
+  if (dense.settled[c] == dense.logPhases) return;
+  prefetchRange(dense.workCost + at(0, c, M), M);
+  bool swept = false;
+  for (int k = dense.settled[c]; k < dense.logPhases; ++k) {
+    int first = dense.logRowStart[k];
+    int T = dense.logShiftStart[k + 1] - dense.logShiftStart[k];
+    int uncovered = k == dense.pendingPhase[c] ? dense.pendingShift[c] : T;
+    swept = swept || uncovered < T;
+    denseApplyPhase(dense, c, M, dense.logRow + first, dense.logFrom + first,
+                    dense.logRowStart[k + 1] - first, dense.logShift + dense.logShiftStart[k], T,
+                    uncovered, nullptr, nullptr);
+  }
+  dense.settled[c] = dense.logPhases;
+  dense.pendingPhase[c] = kNone;
+  if (swept && dense.unlisted[c]) denseListZeros(dense, c, M);
+}
+
+// A new phase: the uncovered columns are the unstarred ones, each searched
+// from its first row.
+void denseNewPhase(Dense &dense, Marks &marks, Cursors &cursors) {
+  ++dense.phase;
   dense.shiftCount = 0;
-  activateUncovered(marks);
-  for (int c = 0; c < N; ++c) {
+  dense.reachedLive = false;
+  for (int i = 0; i < marks.activeWords; ++i) marks.active[i] = 0;
+  for (int i = 0; i < dense.freeCount; ++i) {
+    int c = dense.freeColumn[i];
+    dense.uncoverPhase[c] = dense.phase;
+    dense.uncoverShift[c] = 0;
     cursors.position[c] = 0;
     cursors.listMode[c] = 0;
-  }
-}
-
-// Makes the waiting additions to the covered rows of column c: each covered
-// row gains, in order, every h since it was covered.
-void denseCatchUp(Dense &dense, const Marks &marks, int c) {
-  double *column = dense.workCost + at(0, c, marks.M);
-  for (int i = 0; i < marks.coveredCount; ++i) {
-    int r = marks.coveredRows[i];
-    double x = column[r];
-    for (int j = dense.coverShift[i]; j < dense.shiftCount; ++j) x = dense.shifts[j] + x;
-    column[r] = x;
-  }
-}
-
-// Step 4 is about to uncover every row: the covered columns catch up. The
-// covered rows are put in ascending order first (with their cover shifts),
-// so that each column is walked front to back.
-void denseEndPhase(Dense &dense, Marks &marks) {
-  if (dense.shiftCount == 0) return;
-  for (int i = 0; i < marks.coveredCount; ++i) {
-    dense.rowShift[marks.coveredRows[i]] = dense.coverShift[i];
-  }
-  int n = 0;
-  for (int r = 0; r < marks.M && n < marks.coveredCount; ++r) {
-    if (!marks.rowCovered[r]) continue;
-    marks.coveredRows[n] = r;  // step 4 uses the covered rows and reached columns as sets
-    dense.coverShift[n] = dense.rowShift[r];
-    ++n;
-  }
-  for (int c = 0; c < marks.N; ++c) {
-    if (marks.colCovered[c]) denseCatchUp(dense, marks, c);
+    activate(marks, c);
   }
 }
 
 // Step 3 covered a row and uncovered column c.
 void denseUncovered(Dense &dense, const Marks &marks, Cursors &cursors, int c) {
-  dense.coverShift[marks.coveredCount - 1] = dense.shiftCount;
-  denseCatchUp(dense, marks, c);
+  dense.coverShift[marks.coveredRows[marks.coveredCount - 1]] = dense.shiftCount;
+  denseCatchUp(dense, c, marks.M);
+  dense.uncoverPhase[c] = dense.phase;
+  dense.uncoverShift[c] = dense.shiftCount;
   cursors.position[c] = 0;
   cursors.listMode[c] = 0;
-  if (dense.rowMinValid) minInto(dense.rowMin, dense.workCost + at(0, c, marks.M), marks.M);
+  if (dense.reachedLive) minInto(dense.minReached, dense.workCost + at(0, c, marks.M), marks.M);
 }
 
-// Step 5. h is the least uncovered working cost (from the row minima). Each
-// covered row gains h in every column and then each uncovered column loses h
-// in every row: covered rows of uncovered columns get (x + h) - h, uncovered
-// rows of uncovered columns x - h, covered rows of covered columns x + h
-// (later, see Dense::shifts), and the rest is untouched. Returns false when no finite h exists (NaN
-// or overflowed costs): the steps cannot complete.
+// Step 5. h is the least uncovered working cost (from the row minima);
+// its operations are recorded, to be performed later. Subtraction is
+// monotone, so each uncovered row's minimum is its old minimum minus h,
+// and the new zeros are in the rows whose minimum was h. Returns false
+// when no finite h exists (NaN or overflowed costs): the steps cannot
+// complete.
 bool denseStep5(Dense &dense, Marks &marks, Cursors &cursors) {
   int M = marks.M;
-  int N = marks.N;
-  double *rowMin = dense.rowMin;
-  if (!dense.rowMinValid) {
-    for (int r = 0; r < M; ++r) rowMin[r] = kInf;
-    for (int c = 0; c < N; ++c) {
-      if (!marks.colCovered[c]) minInto(rowMin, dense.workCost + at(0, c, M), M);
+  if (!dense.reachedLive) {
+    for (int r = 0; r < M; ++r) dense.minReached[r] = kInf;
+    for (int i = 0; i < marks.coveredCount; ++i) {
+      minInto(dense.minReached, dense.workCost + at(0, marks.reachedColumns[i], M), M);
     }
-    dense.rowMinValid = true;
+    dense.reachedLive = true;
   }
   double h = kInf;
   for (int r = 0; r < M; ++r) {
-    if (!marks.rowCovered[r] && rowMin[r] < h) h = rowMin[r];
+    if (marks.rowCovered[r]) continue;
+    if (dense.minFree[r] < h) h = dense.minFree[r];
+    if (dense.minReached[r] < h) h = dense.minReached[r];
   }
   if (!std::isfinite(h)) return false;
-  // No uncovered zero exists now, so afterwards the uncovered zeros are
-  // exactly the uncovered elements equal to h: in the rows whose minimum is h.
   cursors.zeroRowCount = 0;
   for (int r = 0; r < M; ++r) {
-    if (!marks.rowCovered[r] && rowMin[r] == h) cursors.zeroRows[cursors.zeroRowCount++] = r;
-  }
-  for (int i = 0; i < marks.coveredCount; ++i) dense.addend[marks.coveredRows[i]] = h;
-  for (int c = 0; c < N; ++c) {
-    if (marks.colCovered[c]) continue;
-    shiftColumn(dense.workCost + at(0, c, M), dense.addend, h, M);
-    activate(marks, c);
-    cursors.listMode[c] = 1;
-    cursors.position[c] = 0;
+    if (marks.rowCovered[r]) continue;
+    if (dense.minFree[r] == h || dense.minReached[r] == h) {
+      cursors.zeroRows[cursors.zeroRowCount++] = r;
+    }
+    dense.minFree[r] = dense.minFree[r] - h;
+    dense.minReached[r] = dense.minReached[r] - h;
   }
   dense.shifts[dense.shiftCount++] = h;
-  for (int i = 0; i < marks.coveredCount; ++i) dense.addend[marks.coveredRows[i]] = -0.0;
-  // Subtraction is monotone, so each uncovered row's minimum is its old
-  // minimum minus h.
-  for (int r = 0; r < M; ++r) {
-    if (!marks.rowCovered[r]) rowMin[r] = rowMin[r] - h;
+  // Every uncovered column: its new zeros become candidates, and step 3
+  // searches it again, in the zero rows.
+  for (int i = 0; i < dense.freeCount + marks.coveredCount; ++i) {
+    int c = i < dense.freeCount ? dense.freeColumn[i] : marks.reachedColumns[i - dense.freeCount];
+    cursors.listMode[c] = 1;
+    cursors.position[c] = 0;
+    for (int k = 0; k < cursors.zeroRowCount; ++k) {
+      int r = cursors.zeroRows[k];
+      if (denseElement(dense, r, c, M) == 0.0) {
+        denseAddCandidate(dense, c, r);
+        activate(marks, c);
+      }
+    }
   }
   return true;
+}
+
+// The phase ends (step 4 is next, and will star column starred). The phase
+// is logged (when the log is full, every column catches up first and it
+// starts empty); the unstarred columns are brought up to date, and the row
+// minima over them rebuilt; the columns step 3 uncovered wait for their
+// next uncovering.
+void denseEndPhase(Dense &dense, Marks &marks, int starred) {
+  int M = marks.M;
+  int N = marks.N;
+  int T = dense.shiftCount;
+  if (T == 0) {
+    // Nothing changed; column starred leaves the unstarred ones: the rows
+    // whose minimum it held find theirs again.
+    const double *column = dense.workCost + at(0, starred, M);
+    for (int r = 0; r < M; ++r) {
+      if (!(column[r] == dense.minFree[r])) continue;
+      double least = kInf;
+      for (int i = 0; i < dense.freeCount; ++i) {
+        int c = dense.freeColumn[i];
+        double x = dense.workCost[at(r, c, M)];
+        if (c != starred && x < least) least = x;
+      }
+      dense.minFree[r] = least;
+    }
+    return;
+  }
+  // Rows covered after the last step 5 took none of its operations as
+  // covered rows: they are not logged.
+  int logged = 0;
+  while (logged < marks.coveredCount && dense.coverShift[marks.coveredRows[logged]] < T) ++logged;
+  int rowsUsed = dense.logRowStart[dense.logPhases];
+  int shiftsUsed = dense.logShiftStart[dense.logPhases];
+  if (rowsUsed + logged > dense.logCapacity || shiftsUsed + T > dense.logCapacity ||
+      dense.logPhases + 1 > dense.logCapacity) {
+    for (int c = 0; c < N; ++c) denseCatchUp(dense, c, M);
+    dense.logPhases = 0;
+    for (int c = 0; c < N; ++c) dense.settled[c] = 0;
+    rowsUsed = shiftsUsed = 0;
+  }
+  int phase = dense.logPhases;
+  for (int i = 0; i < logged; ++i) {
+    dense.logRow[rowsUsed + i] = marks.coveredRows[i];
+    dense.logFrom[rowsUsed + i] = dense.coverShift[marks.coveredRows[i]];
+  }
+  for (int t = 0; t < T; ++t) dense.logShift[shiftsUsed + t] = dense.shifts[t];
+  dense.logPhases = phase + 1;
+  dense.logRowStart[phase + 1] = rowsUsed + logged;
+  dense.logShiftStart[phase + 1] = shiftsUsed + T;
+  for (int r = 0; r < M; ++r) dense.minFree[r] = kInf;
+  for (int i = 0; i < logged; ++i) dense.coveredMin[marks.coveredRows[i]] = kInf;
+  for (int i = 0; i < dense.freeCount; ++i) {
+    int c = dense.freeColumn[i];
+    bool stays = c != starred;
+    prefetchRange(dense.workCost + at(0, c, M), M);
+    denseApplyPhase(dense, c, M, dense.logRow + rowsUsed, dense.logFrom + rowsUsed, logged,
+                    dense.shifts, T, 0, stays ? dense.minFree : nullptr,
+                    stays ? dense.coveredMin : nullptr);
+    dense.settled[c] = phase + 1;
+    if (dense.unlisted[c]) denseListZeros(dense, c, M);
+  }
+  for (int i = 0; i < logged; ++i) {
+    int r = marks.coveredRows[i];
+    dense.minFree[r] = dense.coveredMin[r];
+  }
+  for (int i = 0; i < marks.coveredCount; ++i) {
+    int c = marks.reachedColumns[i];
+    dense.pendingPhase[c] = phase;
+    dense.pendingShift[c] = dense.uncoverShift[c];
+  }
 }
 
 enum class SolveOutcome { complete, stuck, inexact };
 
 SolveOutcome solveDense(double *assignment, const double *C, int M, int N, double substitute,
-                        bool nanForbidden) {
+                        bool nanForbidden, int zeroSlots) {
   Dense dense;
   std::int64_t E = static_cast<std::int64_t>(M) * N;
   dense.workCost = allocate<double>(E);
-  dense.rowMin = allocate<double>(M);
-  dense.addend = allocate<double>(M);
-  for (int r = 0; r < M; ++r) dense.addend[r] = -0.0;
+  dense.phase = 0;
   dense.shifts = allocate<double>((M < N ? M : N) + 1);
+  dense.shiftCount = 0;
   dense.coverShift = allocate<int>(M);
-  dense.rowShift = allocate<int>(M);
+  dense.uncoverPhase = allocate<int>(N);
+  dense.uncoverShift = allocate<int>(N);
+  dense.minFree = allocate<double>(M);
+  dense.minReached = allocate<double>(M);
+  dense.reachedLive = false;
+  dense.freeColumn = allocate<int>(N);
+  dense.freeSlot = allocate<int>(N);
+  dense.freeCount = 0;
+  dense.slots = zeroSlots < 1 ? 1 : (zeroSlots > kMaxZeroSlots ? kMaxZeroSlots : zeroSlots);
+  dense.zeroRow = allocate<int>(static_cast<std::int64_t>(N) * dense.slots);
+  dense.zeroCount = allocate<int>(N);
+  dense.unlisted = allocate<unsigned char>(N);
+  dense.buffer = allocate<double>(M);
+  dense.coveredMin = allocate<double>(M);
+  dense.pendingPhase = allocate<int>(N);
+  dense.pendingShift = allocate<int>(N);
+  for (int c = 0; c < N; ++c) dense.pendingPhase[c] = kNone;
+  // Room for a sixteenth of the matrix's elements, and at least one phase.
+  std::int64_t capacity = E / kLogShare;
+  if (capacity < M + 1) capacity = M + 1;
+  if (capacity < N + 1) capacity = N + 1;
+  dense.logCapacity = static_cast<int>(capacity);
+  dense.logRow = allocate<int>(capacity);
+  dense.logFrom = allocate<int>(capacity);
+  dense.logShift = allocate<double>(capacity);
+  dense.logRowStart = allocate<int>(capacity + 1);
+  dense.logShiftStart = allocate<int>(capacity + 1);
+  dense.logRowStart[0] = dense.logShiftStart[0] = 0;
+  dense.logPhases = 0;
+  dense.settled = static_cast<int *>(mxCalloc(static_cast<size_t>(N), sizeof(int)));
+  for (int r = 0; r < M; ++r) dense.coverShift[r] = kNone;
+  for (int c = 0; c < N; ++c) dense.uncoverPhase[c] = kNone;
   Marks marks;
   allocateMarks(marks, M, N, 0);
   Cursors cursors;
   allocateCursors(cursors, M, N);
   marks.targetCount = denseStart(dense, marks, C, M, N, substitute, nanForbidden);
 
-  auto isZero = [&dense, M](int r, int c) { return dense.workCost[at(r, c, M)] == 0.0; };
+  auto isZero = [&dense, M](int r, int c) { return denseElement(dense, r, c, M) == 0.0; };
   auto findInColumn = [&dense, &marks, M](int c, int from) {
     return firstZeroRow(dense.workCost + at(0, c, M), marks.rowCovered, from, M);
   };
-  auto findZero = [&cursors, &marks, &isZero, &findInColumn](int c) {
+  auto findZero = [&dense, &cursors, &marks, &isZero, &findInColumn](int c) {
+    if (!dense.unlisted[c]) return denseListedZero(dense, marks, c);
     return nextZero(cursors, marks, c, isZero, findInColumn);
   };
   auto uncovered = [&dense, &marks, &cursors](int c) { denseUncovered(dense, marks, cursors, c); };
   SolveOutcome outcome = SolveOutcome::complete;
   while (marks.starCount != marks.targetCount) {
-    denseNewPhase(dense, marks, cursors, N);
+    denseNewPhase(dense, marks, cursors);
     int shifts = 0;
     Prime prime = step3(marks, findZero, uncovered);
     while (prime.row == kNone) {
@@ -594,19 +1128,45 @@ SolveOutcome solveDense(double *assignment, const double *C, int M, int N, doubl
       outcome = SolveOutcome::stuck;
       break;
     }
-    denseEndPhase(dense, marks);
-    if (step4(marks, prime.row, prime.column) == kNone) {
+    int starred = augmentedColumn(marks, prime.row, prime.column);
+    if (starred == kNone) {
       outcome = SolveOutcome::stuck;
       break;
+    }
+    denseEndPhase(dense, marks, starred);
+    for (int i = 0; i < marks.coveredCount; ++i) dense.coverShift[marks.coveredRows[i]] = kNone;
+    step4(marks, prime.row, prime.column);
+    if (dense.freeSlot[starred] != kNone) {
+      int slot = dense.freeSlot[starred];
+      int last = dense.freeColumn[--dense.freeCount];
+      dense.freeColumn[slot] = last;
+      dense.freeSlot[last] = slot;
+      dense.freeSlot[starred] = kNone;
     }
   }
   if (outcome == SolveOutcome::complete) buildassignmentvector(assignment, marks);
   mxFree(dense.workCost);
-  mxFree(dense.rowMin);
-  mxFree(dense.addend);
   mxFree(dense.shifts);
   mxFree(dense.coverShift);
-  mxFree(dense.rowShift);
+  mxFree(dense.uncoverPhase);
+  mxFree(dense.uncoverShift);
+  mxFree(dense.minFree);
+  mxFree(dense.minReached);
+  mxFree(dense.freeColumn);
+  mxFree(dense.freeSlot);
+  mxFree(dense.zeroRow);
+  mxFree(dense.zeroCount);
+  mxFree(dense.unlisted);
+  mxFree(dense.buffer);
+  mxFree(dense.coveredMin);
+  mxFree(dense.pendingPhase);
+  mxFree(dense.pendingShift);
+  mxFree(dense.logRow);
+  mxFree(dense.logFrom);
+  mxFree(dense.logShift);
+  mxFree(dense.logRowStart);
+  mxFree(dense.logShiftStart);
+  mxFree(dense.settled);
   releaseMarks(marks);
   releaseCursors(cursors);
   return outcome;
@@ -1585,6 +2145,7 @@ enum class Engine { automatic, dense, exact };
 // small (reading the column instead) run often.
 struct Capacities {
   int summarySlots = kSummarySlots;
+  int zeroSlots = kZeroSlots;
 };
 
 // What one pass over C tells the driver.
@@ -1620,7 +2181,7 @@ SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int
                          nanForbidden, capacities.summarySlots);
   }
   if (outcome == SolveOutcome::inexact && engine != Engine::exact) {
-    outcome = solveDense(assignment, C, M, N, substitute, nanForbidden);
+    outcome = solveDense(assignment, C, M, N, substitute, nanForbidden, capacities.zeroSlots);
   }
   if (outcome == SolveOutcome::complete) computeassignmentcost(assignment, cost, C, M);
   return outcome;
