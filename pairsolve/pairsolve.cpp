@@ -1173,6 +1173,79 @@ SolveOutcome solveDense(double *assignment, const double *C, int M, int N, doubl
 }
 
 // ---------------------------------------------------------------------------
+// What one pass over C tells the driver and the engines. Lines are the
+// rows when M <= N, the columns otherwise (those the reduction runs along).
+struct CostSummary {
+  double largestFinite;  // -1.0 when no element is finite
+  bool anyNonFinite;
+  bool anyNaN;
+  bool negative;  // a finite cost is below zero
+  // Every finite cost is an integer; and, followed only while that holds,
+  // per line the least and largest finite cost and whether it holds a cost
+  // that is not finite.
+  bool integral;
+  double *lineLeast;
+  double *lineLargest;
+  unsigned char *lineNonFinite;
+};
+
+// A binary heap of columns, ordered by a comparison that the caller
+// passes (before(a, b): column a comes first), with each column's place.
+
+struct ColumnHeap {
+  int *entry;  // the columns, entry[0] first
+  int *slot;   // per column: its place in entry, or kNone
+  int size;
+};
+
+inline void heapPlace(ColumnHeap &heap, int at, int c) {
+  heap.entry[at] = c;
+  heap.slot[c] = at;
+}
+
+template <class Before>
+void heapUp(ColumnHeap &heap, int at, Before before) {
+  int c = heap.entry[at];
+  while (at > 0) {
+    int parent = (at - 1) / 2;
+    if (!before(c, heap.entry[parent])) break;
+    heapPlace(heap, at, heap.entry[parent]);
+    at = parent;
+  }
+  heapPlace(heap, at, c);
+}
+
+template <class Before>
+void heapDown(ColumnHeap &heap, int at, Before before) {
+  int c = heap.entry[at];
+  for (;;) {
+    int child = 2 * at + 1;
+    if (child >= heap.size) break;
+    if (child + 1 < heap.size && before(heap.entry[child + 1], heap.entry[child])) ++child;
+    if (!before(heap.entry[child], c)) break;
+    heapPlace(heap, at, heap.entry[child]);
+    at = child;
+  }
+  heapPlace(heap, at, c);
+}
+
+template <class Before>
+void heapPush(ColumnHeap &heap, int c, Before before) {
+  heapPlace(heap, heap.size++, c);
+  heapUp(heap, heap.size - 1, before);
+}
+
+// Removes the column at place at.
+template <class Before>
+void heapRemove(ColumnHeap &heap, int at, Before before) {
+  heap.slot[heap.entry[at]] = kNone;
+  if (--heap.size == at) return;
+  heapPlace(heap, at, heap.entry[heap.size]);
+  heapDown(heap, at, before);
+  heapUp(heap, at, before);
+}
+
+// ---------------------------------------------------------------------------
 // The exact engine.
 //
 // Working cost (r, c) = (cost(r, c) - colPot[c]) - rowPot[r], where cost is
@@ -1256,9 +1329,7 @@ struct Exact {
   // when it comes to the top. The heap is built at the first step 5 of a
   // phase; columns uncovered later, and columns whose new zeros are handed
   // to step 3, wait in pending until the next step 5.
-  int *heap;
-  int *heapSlot;  // per column: its place in heap, or kNone
-  int heapSize;
+  ColumnHeap heap;
   bool heapBuilt;
   double *keyCost;
   unsigned char *keyNeedsRead;
@@ -1275,6 +1346,18 @@ struct Exact {
   int *freeSlot;
   int freeCount;
   unsigned char *zeroless;
+  // The unstarred columns wait in a second heap across phases, ordered by
+  // lowerBound[c] - potential: lowerBound[c] is the least reduced cost of
+  // column c over every row at some time (its listed rows and tail), which
+  // no reduced cost of it ever goes below. Every unstarred column is
+  // uncovered at every step 5, so its potential grows as all the others',
+  // which keeps the order. A step 5 moves the columns whose bound does not
+  // exceed the least key into the heap of the phase (keyed exactly); they
+  // come back when the next phase starts.
+  ColumnHeap freeHeap;
+  double *lowerBound;
+  int *moved;  // the unstarred columns moved into the heap of this phase
+  int movedCount;
 };
 
 // A cost as the exact engine reads it: non-finite costs are the substitute.
@@ -1352,66 +1435,6 @@ int lowestBitExponent(double x) {
   return exponent - kIntegerMantissaBias + __builtin_ctzll(mantissa);
 }
 
-// The common case of exactBounds, in one vectorised pass: every cost an
-// integer, so that g = 1 will do. Computes the least and largest cost of
-// each line (rows when wide, columns when tall); returns false at the first
-// column holding a cost that is not an integer, or an odd one of 2^52 or
-// more (the test below cannot tell those; they are left to the general
-// pass).
-template <bool kSubstitute>
-bool exactIntegerLines(const Exact &exact, int M, int N, bool wide, double *lineMin,
-                       double *lineMax) {
-  for (int c = 0; c < N; ++c) {
-    const double *costs = exact.C + at(0, c, M);
-    bool integers = true;
-    double least = kInf;
-    double largest = -kInf;
-    int r = 0;
-#if defined(__SSE2__)
-    // x + 2^52 rounds x in [0, 2^52) to an integer, exactly.
-    const __m128d shifter = _mm_set1_pd(kIntegerShifter);
-    const __m128d sub = _mm_set1_pd(exact.substitute);
-    __m128d integral = _mm_cmpeq_pd(shifter, shifter);
-    __m128d leastPair = _mm_set1_pd(kInf);
-    __m128d largestPair = _mm_set1_pd(-kInf);
-    for (; r + 2 <= M; r += 2) {
-      __m128d x = exactCosts<kSubstitute>(costs + r, sub);
-      integral = _mm_and_pd(integral, _mm_cmpeq_pd(_mm_sub_pd(_mm_add_pd(x, shifter), shifter), x));
-      if (wide) {
-        _mm_storeu_pd(lineMin + r, _mm_min_pd(x, _mm_loadu_pd(lineMin + r)));
-        _mm_storeu_pd(lineMax + r, _mm_max_pd(x, _mm_loadu_pd(lineMax + r)));
-      } else {
-        leastPair = _mm_min_pd(x, leastPair);
-        largestPair = _mm_max_pd(x, largestPair);
-      }
-    }
-    integers = _mm_movemask_pd(integral) == 3;
-    least = lesserLane(leastPair);
-    double lanes[2];
-    _mm_storeu_pd(lanes, largestPair);
-    largest = lanes[1] > lanes[0] ? lanes[1] : lanes[0];
-#endif
-    for (; r < M; ++r) {
-      double x = exactCost(costs[r], exact.substitute);
-      integers = integers && (x + kIntegerShifter) - kIntegerShifter == x;
-      int line = wide ? r : c;
-      if (wide) {
-        if (x < lineMin[line]) lineMin[line] = x;
-        if (x > lineMax[line]) lineMax[line] = x;
-      } else {
-        if (x < least) least = x;
-        if (x > largest) largest = x;
-      }
-    }
-    if (!integers) return false;
-    if (!wide) {
-      lineMin[c] = least;
-      lineMax[c] = largest;
-    }
-  }
-  return true;
-}
-
 // Decides whether the exact engine may solve C, and computes the
 // reduction: the minimum of each row (M <= N) or column (M > N) into rowPot
 // or colPot.
@@ -1431,8 +1454,8 @@ bool exactIntegerLines(const Exact &exact, int M, int N, bool wide, double *line
 // potential and every cost minus a potential within Cmax + Rmax: all are
 // integers of at most 2^53 units, so every operation of the steps and of
 // this engine is exact, and both give the same numbers.
-bool exactBounds(Exact &exact, int M, int N, bool anyNaN, bool nanForbidden) {
-  if (anyNaN && !nanForbidden) return false;
+bool exactBounds(Exact &exact, int M, int N, const CostSummary &summary, bool nanForbidden) {
+  if (summary.anyNaN && !nanForbidden) return false;
   bool wide = M <= N;
   double *lineMin = wide ? exact.rowPot : exact.colPot;
   double *lineMax = exact.slack;  // allocated with room for max(M, N)
@@ -1443,12 +1466,22 @@ bool exactBounds(Exact &exact, int M, int N, bool anyNaN, bool nanForbidden) {
       lineMax[i] = -kInf;
     }
   };
-  clearLines();
   int lowBit = 0;
-  bool integers = exact.anySubstitute
-                      ? exactIntegerLines<true>(exact, M, N, wide, lineMin, lineMax)
-                      : exactIntegerLines<false>(exact, M, N, wide, lineMin, lineMax);
-  if (!integers) {
+  double S = exact.substitute;
+  bool integers = summary.integral && (!exact.anySubstitute || S >= kIntegerShifter ||
+                                       (S + kIntegerShifter) - kIntegerShifter == S);
+  if (integers) {
+    // The line minima and maxima from the check of C; every cost an
+    // integer, so g = 1 will do.
+    for (int i = 0; i < lines; ++i) {
+      lineMin[i] = summary.lineLeast[i];
+      lineMax[i] = summary.lineLargest[i];
+      if (exact.anySubstitute && summary.lineNonFinite[i]) {
+        if (S < lineMin[i]) lineMin[i] = S;
+        if (S > lineMax[i]) lineMax[i] = S;
+      }
+    }
+  } else {
     // The general pass: the finest grid g = 2^lowBit of all the costs.
     clearLines();
     lowBit = std::numeric_limits<int>::max();
@@ -1767,6 +1800,64 @@ int exactStart(Exact &exact, Marks &marks, int M, int N) {
   return wide ? M : N;
 }
 
+// Sets the key of column c from its summary.
+void exactKey(Exact &exact, int c) {
+  double least = exactListedLeast(exact, c);
+  bool needsRead = !(least < exact.tail[c]);
+  exact.keyCost[c] = needsRead ? exact.tail[c] : least;
+  exact.keyNeedsRead[c] = needsRead;
+}
+
+// The key of column c is a lower bound only: its least row has been covered.
+inline bool exactKeyStale(const Exact &exact, int c) {
+  if (exact.keyNeedsRead[c]) return false;
+  int r = exact.leastRow[c];
+  return r != kNone && exact.rowKey[r] == -kInf;
+}
+
+inline double exactKeyNow(const Exact &exact, int c) {
+  return exact.keyCost[c] - colPotNow(exact, c);
+}
+
+inline bool exactKeyBefore(const Exact &exact, int a, int b) {
+  return exactKeyNow(exact, a) < exactKeyNow(exact, b);
+}
+
+// The order of the heap of the phase.
+struct ExactKeyOrder {
+  const Exact *exact;
+  bool operator()(int a, int b) const { return exactKeyBefore(*exact, a, b); }
+};
+
+// The order of the heap of unstarred columns: their potentials grow
+// together, so comparing bound minus base potential compares the keys.
+struct ExactBoundOrder {
+  const Exact *exact;
+  bool operator()(int a, int b) const {
+    return exact->lowerBound[a] - exact->colPot[a] < exact->lowerBound[b] - exact->colPot[b];
+  }
+};
+
+inline double exactBoundNow(const Exact &exact, int c) {
+  return exact.lowerBound[c] - colPotNow(exact, c);
+}
+
+void heapPopTop(Exact &exact) {
+  heapRemove(exact.heap, 0, ExactKeyOrder{&exact});
+}
+
+// The least reduced cost of column c over every row, covered ones included:
+// its listed rows' now, and tail.
+double exactLowerBound(const Exact &exact, int c) {
+  std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
+  double least = exact.tail[c];
+  for (int k = 0; k < exact.listedCount[c]; ++k) {
+    double reduced = exact.listedCost[first + k] - exact.rowPot[exact.listedRow[first + k]];
+    if (reduced < least) least = reduced;
+  }
+  return least;
+}
+
 // Step 4 is about to end the phase: the potentials of the columns
 // uncovered in it are brought up to date, and the covered rows get their
 // keys back.
@@ -1782,6 +1873,9 @@ void exactEndPhase(Exact &exact, const Marks &marks) {
 
 // Step 4 starred column c: it leaves the unstarred columns.
 void exactColumnStarred(Exact &exact, int c) {
+  if (exact.freeHeap.slot[c] != kNone) {
+    heapRemove(exact.freeHeap, exact.freeHeap.slot[c], ExactBoundOrder{&exact});
+  }
   int slot = exact.freeSlot[c];
   int last = exact.freeColumn[--exact.freeCount];
   exact.freeColumn[slot] = last;
@@ -1792,6 +1886,12 @@ void exactColumnStarred(Exact &exact, int c) {
 // A new phase: the uncovered columns are the unstarred ones; each that may
 // hold a zero is searched afresh; no column has been read into the slacks.
 void exactNewPhase(Exact &exact, Marks &marks, Cursors &cursors) {
+  ExactBoundOrder boundOrder{&exact};
+  for (int i = 0; i < exact.movedCount; ++i) {
+    int c = exact.moved[i];
+    if (exact.freeSlot[c] != kNone) heapPush(exact.freeHeap, c, boundOrder);
+  }
+  exact.movedCount = 0;
   ++exact.phase;
   exact.shift = 0.0;
   exact.slackColumns = 0;
@@ -1830,74 +1930,6 @@ void exactUncovered(Exact &exact, Marks &marks, Cursors &cursors, int c) {
   if (exact.heapBuilt) exact.pending[exact.pendingCount++] = c;
 }
 
-// Sets the key of column c from its summary.
-void exactKey(Exact &exact, int c) {
-  double least = exactListedLeast(exact, c);
-  bool needsRead = !(least < exact.tail[c]);
-  exact.keyCost[c] = needsRead ? exact.tail[c] : least;
-  exact.keyNeedsRead[c] = needsRead;
-}
-
-// The key of column c is a lower bound only: its least row has been covered.
-inline bool exactKeyStale(const Exact &exact, int c) {
-  if (exact.keyNeedsRead[c]) return false;
-  int r = exact.leastRow[c];
-  return r != kNone && exact.rowKey[r] == -kInf;
-}
-
-inline double exactKeyNow(const Exact &exact, int c) {
-  return exact.keyCost[c] - colPotNow(exact, c);
-}
-
-inline bool exactKeyBefore(const Exact &exact, int a, int b) {
-  return exactKeyNow(exact, a) < exactKeyNow(exact, b);
-}
-
-void heapPlace(Exact &exact, int slot, int c) {
-  exact.heap[slot] = c;
-  exact.heapSlot[c] = slot;
-}
-
-void heapUp(Exact &exact, int slot) {
-  int c = exact.heap[slot];
-  while (slot > 0) {
-    int parent = (slot - 1) / 2;
-    if (!exactKeyBefore(exact, c, exact.heap[parent])) break;
-    heapPlace(exact, slot, exact.heap[parent]);
-    slot = parent;
-  }
-  heapPlace(exact, slot, c);
-}
-
-void heapDown(Exact &exact, int slot) {
-  int c = exact.heap[slot];
-  for (;;) {
-    int child = 2 * slot + 1;
-    if (child >= exact.heapSize) break;
-    if (child + 1 < exact.heapSize &&
-        exactKeyBefore(exact, exact.heap[child + 1], exact.heap[child])) {
-      ++child;
-    }
-    if (!exactKeyBefore(exact, exact.heap[child], c)) break;
-    heapPlace(exact, slot, exact.heap[child]);
-    slot = child;
-  }
-  heapPlace(exact, slot, c);
-}
-
-void heapPush(Exact &exact, int c) {
-  heapPlace(exact, exact.heapSize++, c);
-  heapUp(exact, exact.heapSize - 1);
-}
-
-void heapPopTop(Exact &exact) {
-  exact.heapSlot[exact.heap[0]] = kNone;
-  if (--exact.heapSize > 0) {
-    heapPlace(exact, 0, exact.heap[exact.heapSize]);
-    heapDown(exact, 0);
-  }
-}
-
 // Reads column c into the slacks (it leaves the heap for this phase).
 void exactReadIntoSlack(Exact &exact, int c, int M) {
   if (exact.slackColumns == 0) {
@@ -1923,23 +1955,40 @@ double exactLeastSlack(const Exact &exact, int M) {
   return least;
 }
 
-// The heap's top renewed until its key is exact, or a read column, or the
-// heap empty: the least key then is the least cost over the columns left.
-// A column that needs reading is read when its bound is not above bar (the
-// least slack): only then can it hold the least cost.
-void exactSettleTop(Exact &exact, int M, double &bar) {
-  while (exact.heapSize > 0) {
-    int c = exact.heap[0];
-    if (exactKeyStale(exact, c)) {
-      exactKey(exact, c);
-      heapDown(exact, 0);
-    } else if (exact.keyNeedsRead[c] && !(exactKeyNow(exact, c) > bar)) {
-      heapPopTop(exact);
-      exactReadIntoSlack(exact, c, M);
-      bar = exactLeastSlack(exact, M);
-    } else {
-      return;
+// The heap of the phase settled: its top renewed until its key is exact,
+// or read into the slacks, and the unstarred columns whose bound does not
+// exceed its top's key or bar (the least slack) moved into it, until
+// neither changes: then its top's key, or bar, is the least cost. A column
+// that needs reading is read when its bound is not above bar: only then
+// can it hold the least cost.
+void exactSettle(Exact &exact, int M, double &bar) {
+  ExactKeyOrder order{&exact};
+  ExactBoundOrder boundOrder{&exact};
+  for (;;) {
+    if (exact.heap.size > 0) {
+      int c = exact.heap.entry[0];
+      if (exactKeyStale(exact, c)) {
+        exactKey(exact, c);
+        heapDown(exact.heap, 0, order);
+        continue;
+      }
+      if (exact.keyNeedsRead[c] && !(exactKeyNow(exact, c) > bar)) {
+        heapPopTop(exact);
+        exactReadIntoSlack(exact, c, M);
+        bar = exactLeastSlack(exact, M);
+        continue;
+      }
     }
+    if (exact.freeHeap.size == 0) return;
+    int c = exact.freeHeap.entry[0];
+    double least = exact.heap.size > 0 ? exactKeyNow(exact, exact.heap.entry[0]) : kInf;
+    if (bar < least) least = bar;
+    if (exactBoundNow(exact, c) > least) return;
+    heapRemove(exact.freeHeap, 0, boundOrder);
+    exactKey(exact, c);
+    exact.lowerBound[c] = exactLowerBound(exact, c);
+    heapPush(exact.heap, c, order);
+    exact.moved[exact.movedCount++] = c;
   }
 }
 
@@ -1948,28 +1997,31 @@ void exactSettleTop(Exact &exact, int M, double &bar) {
 // covered rows gain h, uncovered columns lose h.
 bool exactStep5(Exact &exact, Marks &marks, Cursors &cursors) {
   int M = marks.M;
+  ExactKeyOrder order{&exact};
   if (!exact.heapBuilt) {
-    exact.heapSize = 0;
-    for (int i = 0; i < exact.freeCount + marks.coveredCount; ++i) {
-      int c = i < exact.freeCount ? exact.freeColumn[i] : marks.reachedColumns[i - exact.freeCount];
+    // The columns step 3 uncovered so far; the unstarred ones come from
+    // their own heap.
+    exact.heap.size = 0;
+    for (int i = 0; i < marks.coveredCount; ++i) {
+      int c = marks.reachedColumns[i];
       if (exact.slackPhase[c] == exact.phase) continue;
       exactKey(exact, c);
-      heapPlace(exact, exact.heapSize++, c);
+      heapPlace(exact.heap, exact.heap.size++, c);
     }
-    for (int slot = exact.heapSize / 2 - 1; slot >= 0; --slot) heapDown(exact, slot);
+    for (int at = exact.heap.size / 2 - 1; at >= 0; --at) heapDown(exact.heap, at, order);
     exact.heapBuilt = true;
   } else {
     for (int i = 0; i < exact.pendingCount; ++i) {
       int c = exact.pending[i];
       exactKey(exact, c);
-      heapPush(exact, c);
+      heapPush(exact.heap, c, order);
     }
   }
   exact.pendingCount = 0;
   double h = exactLeastSlack(exact, M);
-  exactSettleTop(exact, M, h);
-  if (exact.heapSize > 0) {
-    double least = exactKeyNow(exact, exact.heap[0]);
+  exactSettle(exact, M, h);
+  if (exact.heap.size > 0) {
+    double least = exactKeyNow(exact, exact.heap.entry[0]);
     if (least < h) h = least;
   }
   if (!std::isfinite(h)) return false;
@@ -1978,9 +2030,9 @@ bool exactStep5(Exact &exact, Marks &marks, Cursors &cursors) {
   // has a bound of h: it cannot lower h.)
   for (;;) {
     double bar = h;
-    exactSettleTop(exact, M, bar);
-    if (exact.heapSize == 0 || exactKeyNow(exact, exact.heap[0]) > h) break;
-    int c = exact.heap[0];
+    exactSettle(exact, M, bar);
+    if (exact.heap.size == 0 || exactKeyNow(exact, exact.heap.entry[0]) > h) break;
+    int c = exact.heap.entry[0];
     heapPopTop(exact);
     activate(marks, c);
     exact.zeroless[c] = 0;
@@ -2008,11 +2060,11 @@ bool exactStep5(Exact &exact, Marks &marks, Cursors &cursors) {
 }
 
 SolveOutcome solveExact(double *assignment, const double *C, int M, int N, double substitute,
-                        bool anyNonFinite, bool anyNaN, bool nanForbidden, int slots) {
+                        const CostSummary &summary, bool nanForbidden, int slots) {
   Exact exact;
   exact.C = C;
   exact.substitute = substitute;
-  exact.anySubstitute = anyNonFinite;
+  exact.anySubstitute = summary.anyNonFinite;
   exact.slots = slots < 1 ? 1 : (slots > kMaxSummarySlots ? kMaxSummarySlots : slots);
   exact.rowPot = allocate<double>(M);
   exact.colPot = allocate<double>(N);
@@ -2033,9 +2085,15 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
   exact.shift = 0.0;
   exact.uncoveredPhase = allocate<int>(N);
   exact.since = allocate<double>(N);
-  exact.heap = allocate<int>(N);
-  exact.heapSlot = allocate<int>(N);
-  exact.heapSize = 0;
+  exact.heap.entry = allocate<int>(N);
+  exact.heap.slot = allocate<int>(N);
+  exact.heap.size = 0;
+  exact.freeHeap.entry = allocate<int>(N);
+  exact.freeHeap.slot = allocate<int>(N);
+  exact.freeHeap.size = 0;
+  exact.lowerBound = allocate<double>(N);
+  exact.moved = allocate<int>(N);
+  exact.movedCount = 0;
   exact.heapBuilt = false;
   exact.keyCost = allocate<double>(N);
   exact.keyNeedsRead = allocate<unsigned char>(N);
@@ -2049,7 +2107,7 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
     exact.leastPhase[c] = exact.slackPhase[c] = exact.uncoveredPhase[c] = kNone;
   }
   SolveOutcome outcome = SolveOutcome::inexact;
-  if (exactBounds(exact, M, N, anyNaN, nanForbidden)) {
+  if (exactBounds(exact, M, N, summary, nanForbidden)) {
     Marks marks;
     Cursors cursors;
     allocateMarks(marks, M, N, 0);
@@ -2057,9 +2115,15 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
     marks.targetCount = exactStart(exact, marks, M, N);
     for (int c = 0; c < N; ++c) {
       exact.freeSlot[c] = kNone;
+      exact.heap.slot[c] = exact.freeHeap.slot[c] = kNone;
       if (marks.starRow[c] != kNone) continue;
       exact.freeSlot[c] = exact.freeCount;
       exact.freeColumn[exact.freeCount++] = c;
+      exact.lowerBound[c] = exactLowerBound(exact, c);
+      heapPlace(exact.freeHeap, exact.freeHeap.size++, c);
+    }
+    for (int at = exact.freeHeap.size / 2 - 1; at >= 0; --at) {
+      heapDown(exact.freeHeap, at, ExactBoundOrder{&exact});
     }
     auto isZero = [&exact, M](int r, int c) {
       return exactCost(exact, at(r, c, M)) - colPotNow(exact, c) == exact.rowKey[r];
@@ -2121,8 +2185,12 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
   mxFree(exact.slackColumn);
   mxFree(exact.uncoveredPhase);
   mxFree(exact.since);
-  mxFree(exact.heap);
-  mxFree(exact.heapSlot);
+  mxFree(exact.heap.entry);
+  mxFree(exact.heap.slot);
+  mxFree(exact.freeHeap.entry);
+  mxFree(exact.freeHeap.slot);
+  mxFree(exact.lowerBound);
+  mxFree(exact.moved);
   mxFree(exact.keyCost);
   mxFree(exact.keyNeedsRead);
   mxFree(exact.pending);
@@ -2148,13 +2216,6 @@ struct Capacities {
   int zeroSlots = kZeroSlots;
 };
 
-// What one pass over C tells the driver.
-struct CostSummary {
-  double largestFinite;  // -1.0 when no element is finite
-  bool anyNonFinite;
-  bool anyNaN;
-};
-
 void clearOutputs(double *assignment, double *cost, int M) {
   *cost = 0.0;
   for (int r = 0; r < M; ++r) assignment[r] = 0.0;
@@ -2177,8 +2238,8 @@ SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int
   if (engine != Engine::dense) {
     // With NaN left in place the exact engine cannot run; when NaN is
     // forbidden it stands for the substitute like Inf.
-    outcome = solveExact(assignment, C, M, N, substitute, summary.anyNonFinite, summary.anyNaN,
-                         nanForbidden, capacities.summarySlots);
+    outcome =
+        solveExact(assignment, C, M, N, substitute, summary, nanForbidden, capacities.summarySlots);
   }
   if (outcome == SolveOutcome::inexact && engine != Engine::exact) {
     outcome = solveDense(assignment, C, M, N, substitute, nanForbidden, capacities.zeroSlots);
@@ -2187,19 +2248,88 @@ SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int
   return outcome;
 }
 
-// Refuses finite negative costs and summarizes C for the solves.
-CostSummary checkCosts(const double *C, int M, int N) {
-  std::int64_t E = static_cast<std::int64_t>(M) * N;
-  CostSummary summary{-1.0, false, false};
-  for (std::int64_t i = 0; i < E; ++i) {
-    double x = C[i];
-    if (std::isfinite(x)) {
-      if (x < 0.0) mexErrMsgTxt("All matrix elements have to be non-negative.");
-      if (x > summary.largestFinite) summary.largestFinite = x;
-    } else {
-      summary.anyNonFinite = true;
-      summary.anyNaN = summary.anyNaN || std::isnan(x);
+// One element of C in checkCosts, at line line.
+inline void checkCost(CostSummary &summary, double x, int line) {
+  if (!std::isfinite(x)) {
+    summary.anyNonFinite = true;
+    summary.anyNaN = summary.anyNaN || std::isnan(x);
+    summary.lineNonFinite[line] = 1;
+    return;
+  }
+  summary.negative = summary.negative || x < 0.0;
+  if (x > summary.largestFinite) summary.largestFinite = x;
+  if (!summary.integral) return;
+  summary.integral = (x + kIntegerShifter) - kIntegerShifter == x;
+  if (x < summary.lineLeast[line]) summary.lineLeast[line] = x;
+  if (x > summary.lineLargest[line]) summary.lineLargest[line] = x;
+}
+
+// Summarizes C in one pass (see CostSummary), into line arrays that the
+// caller provides; stops at the first column holding a finite negative
+// cost. (x + 2^52) - 2^52 == x tells integers below 2^52, and odd ones
+// above, which may be reported as not integers: that only means the exact
+// engine checks them again.
+CostSummary checkCosts(const double *C, int M, int N, double *lineLeast, double *lineLargest,
+                       unsigned char *lineNonFinite) {
+  CostSummary summary{-1.0, false, false, false, true, lineLeast, lineLargest, lineNonFinite};
+  bool wide = M <= N;
+  int lines = wide ? M : N;
+  for (int i = 0; i < lines; ++i) {
+    lineLeast[i] = kInf;
+    lineLargest[i] = -kInf;
+    lineNonFinite[i] = 0;
+  }
+  for (int c = 0; c < N && !summary.negative; ++c) {
+    const double *costs = C + at(0, c, M);
+    int r = 0;
+#if defined(__SSE2__)
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d shifter = _mm_set1_pd(kIntegerShifter);
+    __m128d negative = zero;
+    __m128d largest = _mm_set1_pd(summary.largestFinite);
+    __m128d integral = _mm_cmpeq_pd(zero, zero);
+    __m128d least = _mm_set1_pd(kInf);
+    __m128d most = _mm_set1_pd(-kInf);
+    for (; r + 2 <= M; r += 2) {
+      __m128d x = _mm_loadu_pd(costs + r);
+      if (_mm_movemask_pd(_mm_cmpeq_pd(_mm_sub_pd(x, x), zero)) != 3) {
+        // Not both finite: one at a time.
+        double lanes[2];
+        _mm_storeu_pd(lanes, largest);
+        summary.largestFinite = lanes[1] > lanes[0] ? lanes[1] : lanes[0];
+        summary.integral = summary.integral && _mm_movemask_pd(integral) == 3;
+        checkCost(summary, costs[r], wide ? r : c);
+        checkCost(summary, costs[r + 1], wide ? r + 1 : c);
+        largest = _mm_set1_pd(summary.largestFinite);
+        integral = summary.integral ? _mm_cmpeq_pd(zero, zero) : zero;
+        continue;
+      }
+      negative = _mm_or_pd(negative, _mm_cmplt_pd(x, zero));
+      largest = _mm_max_pd(x, largest);
+      if (!summary.integral) continue;
+      integral = _mm_and_pd(integral, _mm_cmpeq_pd(_mm_sub_pd(_mm_add_pd(x, shifter), shifter), x));
+      if (wide) {
+        _mm_storeu_pd(lineLeast + r, _mm_min_pd(x, _mm_loadu_pd(lineLeast + r)));
+        _mm_storeu_pd(lineLargest + r, _mm_max_pd(x, _mm_loadu_pd(lineLargest + r)));
+      } else {
+        least = _mm_min_pd(x, least);
+        most = _mm_max_pd(x, most);
+      }
     }
+    double lanes[2];
+    _mm_storeu_pd(lanes, largest);
+    summary.largestFinite = lanes[1] > lanes[0] ? lanes[1] : lanes[0];
+    summary.negative = summary.negative || _mm_movemask_pd(negative) != 0;
+    summary.integral = summary.integral && _mm_movemask_pd(integral) == 3;
+    if (!wide && summary.integral) {
+      double leastLane = lesserLane(least);
+      if (leastLane < lineLeast[c]) lineLeast[c] = leastLane;
+      _mm_storeu_pd(lanes, most);
+      double mostLane = lanes[1] > lanes[0] ? lanes[1] : lanes[0];
+      if (mostLane > lineLargest[c]) lineLargest[c] = mostLane;
+    }
+#endif
+    for (; r < M; ++r) checkCost(summary, costs[r], wide ? r : c);
   }
   return summary;
 }
@@ -2207,26 +2337,37 @@ CostSummary checkCosts(const double *C, int M, int N) {
 // Solves; if the steps cannot complete and C holds NaN, solves again with
 // NaN forbidden. Returns stuck when even that cannot complete, and inexact
 // when only the exact engine was asked for and it cannot take C.
+// Refuses finite negative costs with the historical message; then solves.
 SolveOutcome solveWithFallback(double *assignment, double *cost, const double *C, int M, int N,
-                               const CostSummary &summary, Engine engine,
-                               const Capacities &capacities = Capacities()) {
+                               Engine engine, const Capacities &capacities = Capacities()) {
   clearOutputs(assignment, cost, M);
+  int lines = M <= N ? M : N;
+  double *lineLeast = allocate<double>(lines);
+  double *lineLargest = allocate<double>(lines);
+  unsigned char *lineNonFinite = allocate<unsigned char>(lines);
+  CostSummary summary = checkCosts(C, M, N, lineLeast, lineLargest, lineNonFinite);
+  if (summary.negative) {
+    mxFree(lineLeast);
+    mxFree(lineLargest);
+    mxFree(lineNonFinite);
+    mexErrMsgTxt("All matrix elements have to be non-negative.");
+  }
   SolveOutcome outcome = solve(assignment, cost, C, M, N, summary, false, engine, capacities);
   if (outcome == SolveOutcome::stuck && summary.anyNaN) {
     clearOutputs(assignment, cost, M);
     outcome = solve(assignment, cost, C, M, N, summary, true, engine, capacities);
   }
   if (outcome != SolveOutcome::complete) clearOutputs(assignment, cost, M);
+  mxFree(lineLeast);
+  mxFree(lineLargest);
+  mxFree(lineNonFinite);
   return outcome;
 }
 
 // The solver driver: refuses finite negative costs; solves; if the steps
 // still cannot complete, the costs are too large to work with.
 void pairsolve(double *assignment, double *cost, const double *C, int M, int N) {
-  clearOutputs(assignment, cost, M);
-  CostSummary summary = checkCosts(C, M, N);
-  if (solveWithFallback(assignment, cost, C, M, N, summary, Engine::automatic) ==
-      SolveOutcome::complete) {
+  if (solveWithFallback(assignment, cost, C, M, N, Engine::automatic) == SolveOutcome::complete) {
     return;
   }
   mexErrMsgIdAndTxt("pairsolve:costOverflow",

@@ -34,9 +34,8 @@ struct Result {
 
 Result runEngine(const std::vector<double> &C, int M, int N, Engine engine) {
   Result result{SolveOutcome::complete, std::vector<double>(M, -1.0), -1.0};
-  CostSummary summary = checkCosts(C.data(), M, N);
   result.outcome =
-      solveWithFallback(result.assignment.data(), &result.cost, C.data(), M, N, summary, engine);
+      solveWithFallback(result.assignment.data(), &result.cost, C.data(), M, N, engine);
   return result;
 }
 
