@@ -463,21 +463,12 @@ struct Dense {
   int *settled;
 };
 
-// The working cost (r, c) now: the stored one with this phase's operations.
+// The working cost (r, c) now, for a row r not covered in this phase: the
+// stored one less every h since column c was uncovered.
 double denseElement(const Dense &dense, int r, int c, int M) {
   double x = dense.workCost[at(r, c, M)];
-  int T = dense.shiftCount;
-  int covered = dense.coverShift[r] == kNone ? T : dense.coverShift[r];
-  int uncovered = dense.uncoverPhase[c] == dense.phase ? dense.uncoverShift[c] : T;
-  for (int t = covered < uncovered ? covered : uncovered; t < T; ++t) {
-    double h = dense.shifts[t];
-    if (t < covered) {
-      x = x - h;
-    } else {
-      x = h + x;
-      if (t >= uncovered) x = x - h;
-    }
-  }
+  int from = dense.uncoverPhase[c] == dense.phase ? dense.uncoverShift[c] : dense.shiftCount;
+  for (int t = from; t < dense.shiftCount; ++t) x = x - dense.shifts[t];
   return x;
 }
 
@@ -1058,7 +1049,7 @@ void denseEndPhase(Dense &dense, Marks &marks, int starred) {
 enum class SolveOutcome { complete, stuck, inexact };
 
 SolveOutcome solveDense(double *assignment, const double *C, int M, int N, double substitute,
-                        bool nanForbidden, int zeroSlots) {
+                        bool nanForbidden, int zeroSlots, int logEntries) {
   Dense dense;
   std::int64_t E = static_cast<std::int64_t>(M) * N;
   dense.workCost = allocate<double>(E);
@@ -1083,8 +1074,9 @@ SolveOutcome solveDense(double *assignment, const double *C, int M, int N, doubl
   dense.pendingPhase = allocate<int>(N);
   dense.pendingShift = allocate<int>(N);
   for (int c = 0; c < N; ++c) dense.pendingPhase[c] = kNone;
-  // Room for a sixteenth of the matrix's elements, and at least one phase.
-  std::int64_t capacity = E / kLogShare;
+  // Room for a sixteenth of the matrix's elements (or the entries asked
+  // for), and at least one phase.
+  std::int64_t capacity = logEntries > 0 ? logEntries : E / kLogShare;
   if (capacity < M + 1) capacity = M + 1;
   if (capacity < N + 1) capacity = N + 1;
   dense.logCapacity = static_cast<int>(capacity);
@@ -1286,8 +1278,8 @@ struct Exact {
   // uncovered zeros.
   double *rowKey;
   // Column summaries: slots entries per column, in ascending order of
-  // their reduced costs when the column was read (listedReduced; then of
-  // rows), which bound their reduced costs from below ever after.
+  // their reduced costs when the column was read (listedReduced), which
+  // bound their reduced costs from below ever after.
   int *listedRow;
   double *listedCost;
   double *listedReduced;
@@ -1638,16 +1630,14 @@ void exactReadColumn(Exact &exact, int c, int M) {
     }
     summaryOffer(build, r, reduced);
   }
-  // Sort the slots by reduced cost, then row (insertion sort: few slots),
-  // and note their costs.
+  // Sort the slots by reduced cost (insertion sort: few slots), and note
+  // their costs.
   double *listedCost = exact.listedCost + static_cast<std::int64_t>(c) * exact.slots;
   for (int k = 1; k < build.count; ++k) {
     int row = build.row[k];
     double reduced = build.reduced[k];
     int j = k;
-    for (; j > 0 && (build.reduced[j - 1] > reduced ||
-                     (build.reduced[j - 1] == reduced && build.row[j - 1] > row));
-         --j) {
+    for (; j > 0 && build.reduced[j - 1] > reduced; --j) {
       build.row[j] = build.row[j - 1];
       build.reduced[j] = build.reduced[j - 1];
     }
@@ -2214,6 +2204,7 @@ enum class Engine { automatic, dense, exact };
 struct Capacities {
   int summarySlots = kSummarySlots;
   int zeroSlots = kZeroSlots;
+  int logEntries = 0;  // 0: one per kLogShare elements of the matrix
 };
 
 void clearOutputs(double *assignment, double *cost, int M) {
@@ -2242,7 +2233,8 @@ SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int
         solveExact(assignment, C, M, N, substitute, summary, nanForbidden, capacities.summarySlots);
   }
   if (outcome == SolveOutcome::inexact && engine != Engine::exact) {
-    outcome = solveDense(assignment, C, M, N, substitute, nanForbidden, capacities.zeroSlots);
+    outcome = solveDense(assignment, C, M, N, substitute, nanForbidden, capacities.zeroSlots,
+                         capacities.logEntries);
   }
   if (outcome == SolveOutcome::complete) computeassignmentcost(assignment, cost, C, M);
   return outcome;
