@@ -1600,14 +1600,18 @@ void exactReadColumn(Exact &exact, int c, int M) {
     }
     __m128d lowBelow = _mm_cmplt_pd(low, limit);
     __m128d highBelow = _mm_cmplt_pd(high, limit);
-    // Rows at or above the threshold go to the tail; the others (rare once
-    // the slots are taken) are offered one by one.
+    int below = _mm_movemask_pd(lowBelow) | (_mm_movemask_pd(highBelow) << 2);
+    if (below == 0) {
+      lowTails = _mm_min_pd(low, lowTails);
+      highTails = _mm_min_pd(high, highTails);
+      continue;
+    }
+    // Rows below the threshold (rare once the slots are taken) are offered
+    // one by one; the others go to the tail.
     lowTails = _mm_min_pd(_mm_or_pd(_mm_andnot_pd(lowBelow, low), _mm_and_pd(lowBelow, infinity)),
                           lowTails);
     highTails = _mm_min_pd(
         _mm_or_pd(_mm_andnot_pd(highBelow, high), _mm_and_pd(highBelow, infinity)), highTails);
-    int below = _mm_movemask_pd(lowBelow) | (_mm_movemask_pd(highBelow) << 2);
-    if (below == 0) continue;
     double reduced[4];
     _mm_storeu_pd(reduced, low);
     _mm_storeu_pd(reduced + 2, high);
@@ -2256,6 +2260,70 @@ inline void checkCost(CostSummary &summary, double x, int line) {
   if (x > summary.lineLargest[line]) summary.lineLargest[line] = x;
 }
 
+#if defined(__SSE2__)
+// The larger lane.
+inline double largerLane(__m128d x) {
+  double lanes[2];
+  _mm_storeu_pd(lanes, x);
+  return lanes[1] > lanes[0] ? lanes[1] : lanes[0];
+}
+
+// checkCosts on rows [0, end) of column c, four at a time (end a multiple
+// of four); kWide: lines are rows; kLines: the costs are integers so far,
+// and the line statistics are gathered. Blocks holding a cost that is not
+// finite go one cost at a time.
+template <bool kWide, bool kLines>
+void checkColumn(CostSummary &summary, const double *costs, int c, int end) {
+  const __m128d zero = _mm_setzero_pd();
+  const __m128d shifter = _mm_set1_pd(kIntegerShifter);
+  __m128d negative = zero;
+  __m128d largest = _mm_set1_pd(summary.largestFinite);
+  __m128d integral = _mm_cmpeq_pd(zero, zero);
+  __m128d least = _mm_set1_pd(kInf);
+  __m128d most = _mm_set1_pd(-kInf);
+  for (int r = 0; r < end; r += 4) {
+    __m128d low = _mm_loadu_pd(costs + r);
+    __m128d high = _mm_loadu_pd(costs + r + 2);
+    __m128d finite = _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(low, low), zero),
+                                _mm_cmpeq_pd(_mm_sub_pd(high, high), zero));
+    if (_mm_movemask_pd(finite) != 3) {
+      summary.largestFinite = largerLane(largest);
+      summary.integral = summary.integral && _mm_movemask_pd(integral) == 3;
+      for (int j = r; j < r + 4; ++j) checkCost(summary, costs[j], kWide ? j : c);
+      largest = _mm_set1_pd(summary.largestFinite);
+      if (!summary.integral) integral = zero;
+      continue;
+    }
+    negative = _mm_or_pd(negative, _mm_or_pd(_mm_cmplt_pd(low, zero), _mm_cmplt_pd(high, zero)));
+    largest = _mm_max_pd(_mm_max_pd(low, high), largest);
+    if (!kLines) continue;
+    integral = _mm_and_pd(
+        integral, _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(_mm_add_pd(low, shifter), shifter), low),
+                             _mm_cmpeq_pd(_mm_sub_pd(_mm_add_pd(high, shifter), shifter), high)));
+    if (kWide) {
+      double *lowest = summary.lineLeast + r;
+      double *highest = summary.lineLargest + r;
+      _mm_storeu_pd(lowest, _mm_min_pd(low, _mm_loadu_pd(lowest)));
+      _mm_storeu_pd(lowest + 2, _mm_min_pd(high, _mm_loadu_pd(lowest + 2)));
+      _mm_storeu_pd(highest, _mm_max_pd(low, _mm_loadu_pd(highest)));
+      _mm_storeu_pd(highest + 2, _mm_max_pd(high, _mm_loadu_pd(highest + 2)));
+    } else {
+      least = _mm_min_pd(_mm_min_pd(low, high), least);
+      most = _mm_max_pd(_mm_max_pd(low, high), most);
+    }
+  }
+  summary.largestFinite = largerLane(largest);
+  summary.negative = summary.negative || _mm_movemask_pd(negative) != 0;
+  summary.integral = summary.integral && _mm_movemask_pd(integral) == 3;
+  if (!kWide && kLines && summary.integral) {
+    double leastLane = lesserLane(least);
+    if (leastLane < summary.lineLeast[c]) summary.lineLeast[c] = leastLane;
+    double mostLane = largerLane(most);
+    if (mostLane > summary.lineLargest[c]) summary.lineLargest[c] = mostLane;
+  }
+}
+#endif
+
 // Summarizes C in one pass (see CostSummary), into line arrays that the
 // caller provides; stops at the first column holding a finite negative
 // cost. (x + 2^52) - 2^52 == x tells integers below 2^52, and odd ones
@@ -2275,50 +2343,17 @@ CostSummary checkCosts(const double *C, int M, int N, double *lineLeast, double 
     const double *costs = C + at(0, c, M);
     int r = 0;
 #if defined(__SSE2__)
-    const __m128d zero = _mm_setzero_pd();
-    const __m128d shifter = _mm_set1_pd(kIntegerShifter);
-    __m128d negative = zero;
-    __m128d largest = _mm_set1_pd(summary.largestFinite);
-    __m128d integral = _mm_cmpeq_pd(zero, zero);
-    __m128d least = _mm_set1_pd(kInf);
-    __m128d most = _mm_set1_pd(-kInf);
-    for (; r + 2 <= M; r += 2) {
-      __m128d x = _mm_loadu_pd(costs + r);
-      if (_mm_movemask_pd(_mm_cmpeq_pd(_mm_sub_pd(x, x), zero)) != 3) {
-        // Not both finite: one at a time.
-        double lanes[2];
-        _mm_storeu_pd(lanes, largest);
-        summary.largestFinite = lanes[1] > lanes[0] ? lanes[1] : lanes[0];
-        summary.integral = summary.integral && _mm_movemask_pd(integral) == 3;
-        checkCost(summary, costs[r], wide ? r : c);
-        checkCost(summary, costs[r + 1], wide ? r + 1 : c);
-        largest = _mm_set1_pd(summary.largestFinite);
-        integral = summary.integral ? _mm_cmpeq_pd(zero, zero) : zero;
-        continue;
-      }
-      negative = _mm_or_pd(negative, _mm_cmplt_pd(x, zero));
-      largest = _mm_max_pd(x, largest);
-      if (!summary.integral) continue;
-      integral = _mm_and_pd(integral, _mm_cmpeq_pd(_mm_sub_pd(_mm_add_pd(x, shifter), shifter), x));
-      if (wide) {
-        _mm_storeu_pd(lineLeast + r, _mm_min_pd(x, _mm_loadu_pd(lineLeast + r)));
-        _mm_storeu_pd(lineLargest + r, _mm_max_pd(x, _mm_loadu_pd(lineLargest + r)));
+    r = M - M % 4;
+    if (wide) {
+      if (summary.integral) {
+        checkColumn<true, true>(summary, costs, c, r);
       } else {
-        least = _mm_min_pd(x, least);
-        most = _mm_max_pd(x, most);
+        checkColumn<true, false>(summary, costs, c, r);
       }
-    }
-    double lanes[2];
-    _mm_storeu_pd(lanes, largest);
-    summary.largestFinite = lanes[1] > lanes[0] ? lanes[1] : lanes[0];
-    summary.negative = summary.negative || _mm_movemask_pd(negative) != 0;
-    summary.integral = summary.integral && _mm_movemask_pd(integral) == 3;
-    if (!wide && summary.integral) {
-      double leastLane = lesserLane(least);
-      if (leastLane < lineLeast[c]) lineLeast[c] = leastLane;
-      _mm_storeu_pd(lanes, most);
-      double mostLane = lanes[1] > lanes[0] ? lanes[1] : lanes[0];
-      if (mostLane > lineLargest[c]) lineLargest[c] = mostLane;
+    } else if (summary.integral) {
+      checkColumn<false, true>(summary, costs, c, r);
+    } else {
+      checkColumn<false, false>(summary, costs, c, r);
     }
 #endif
     for (; r < M; ++r) checkCost(summary, costs[r], wide ? r : c);
