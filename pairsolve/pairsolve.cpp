@@ -446,12 +446,17 @@ struct Dense {
   double *coveredMin;       // scratch, per row: minima over unstarred columns of covered rows
   // The log of past phases' operations on covered columns: phase k has the
   // rows logRow[logRowStart[k] .. logRowStart[k + 1]), in the order they
-  // were covered, each receiving the h logShift[logShiftStart[k] + t] for
-  // t >= logFrom of its entry, in order. settled[c]: the logged phases
+  // were covered, and the h logShift[logShiftStart[k] + t] of its step 5s.
+  // The rows come in runs covered from the same step 5: the runs
+  // [logRunStart[k], logRunStart[k + 1]) end at row logRunEnd (counted
+  // from the phase's first) and receive the h of step 5s logRunFrom on, in
+  // order. settled[c]: the logged phases
   // column c has caught up with.
   int *logRow;
-  int *logFrom;
   int *logRowStart;
+  int *logRunEnd;
+  int *logRunFrom;
+  int *logRunStart;
   double *logShift;
   int *logShiftStart;
   int logPhases;
@@ -459,7 +464,7 @@ struct Dense {
   // pendingShift on, when it has not caught up with that phase; else kNone.
   int *pendingPhase;
   int *pendingShift;
-  int logCapacity;  // entries of logRow/logFrom, of logShift, and of phases
+  int logCapacity;  // entries of logRow, of the runs, of logShift, and of phases
   int *settled;
 };
 
@@ -835,45 +840,43 @@ void subtractShifts(double *x, int n, const double *h, int k, double *least) {
 
 // Performs one phase's operations on column c (see the engine's note):
 // rows[0..n) are the rows covered in it before its last step 5, in the
-// order they were covered, rows[i] from step 5 from[i] on; shifts[0..T)
-// are its h; the column was uncovered from step 5 uncovered on (T if it
-// stayed covered). The other rows lose every h from uncovered on; the
-// covered rows take theirs from values set aside first. When least is not
-// null, it takes the column's working costs, the covered rows' going to
-// coveredLeast. Zeros among the covered rows become candidates.
-void denseApplyPhase(Dense &dense, int c, int M, const int *rows, const int *from, int n,
-                     const double *shifts, int T, int uncovered, double *least,
-                     double *coveredLeast) {
+// order they were covered, in runs: run g ends at runEnd[g] and is covered
+// from step 5 runFrom[g] on; shifts[0..T) are its h; the column was uncovered from step 5 uncovered
+// on (T if it stayed covered). The other rows lose every h from uncovered on; the covered rows take
+// theirs from values set aside first. When least is not null, it takes the column's working costs,
+// the covered rows' going to coveredLeast. Zeros among the covered rows become candidates.
+void denseApplyPhase(Dense &dense, int c, int M, const int *rows, int n, const int *runEnd,
+                     const int *runFrom, int runs, const double *shifts, int T, int uncovered,
+                     double *least, double *coveredLeast) {
   double *column = dense.workCost + at(0, c, M);
   double *buffer = dense.buffer;
   if (uncovered == T) {
     // Only the covered rows change: in place.
-    for (int i = 0; i < n;) {
-      int j = i + 1;
-      while (j < n && from[j] == from[i]) ++j;
-      applyToRows(column, rows + i, j - i, shifts, operationsFor(from[i], T, T));
-      i = j;
+    for (int g = 0, i = 0; g < runs; i = runEnd[g++]) {
+      applyToRows(column, rows + i, runEnd[g] - i, shifts, operationsFor(runFrom[g], T, T));
     }
     return;
   }
   for (int i = 0; i < n; ++i) buffer[i] = column[rows[i]];
-  // The covered rows come in runs covered from the same step 5.
-  for (int i = 0; i < n;) {
-    int j = i + 1;
-    while (j < n && from[j] == from[i]) ++j;
-    applyToRange(buffer, i, j, shifts, operationsFor(from[i], uncovered, T));
-    i = j;
+  for (int g = 0, i = 0; g < runs; i = runEnd[g++]) {
+    applyToRange(buffer, i, runEnd[g], shifts, operationsFor(runFrom[g], uncovered, T));
   }
   subtractShifts(column, M, shifts + uncovered, T - uncovered, least);
-  for (int i = 0; i < n; ++i) column[rows[i]] = buffer[i];
+  // Where the column was uncovered, (h + x) - h can round to a zero.
+  bool anyZero = false;
+  for (int i = 0; i < n; ++i) {
+    column[rows[i]] = buffer[i];
+    anyZero = anyZero || buffer[i] == 0.0;
+  }
   if (coveredLeast != nullptr) {
     for (int i = 0; i < n; ++i) {
       if (buffer[i] < coveredLeast[rows[i]]) coveredLeast[rows[i]] = buffer[i];
     }
   }
-  // Where the column was uncovered, (h + x) - h can round to a zero.
-  for (int i = 0; i < n; ++i) {
-    if (buffer[i] == 0.0) denseAddCandidate(dense, c, rows[i]);
+  if (anyZero) {
+    for (int i = 0; i < n; ++i) {
+      if (buffer[i] == 0.0) denseAddCandidate(dense, c, rows[i]);
+    }
   }
 }
 
@@ -887,11 +890,13 @@ void denseCatchUp(Dense &dense, int c, int M) {
   bool swept = false;
   for (int k = dense.settled[c]; k < dense.logPhases; ++k) {
     int first = dense.logRowStart[k];
+    int firstRun = dense.logRunStart[k];
     int T = dense.logShiftStart[k + 1] - dense.logShiftStart[k];
     int uncovered = k == dense.pendingPhase[c] ? dense.pendingShift[c] : T;
     swept = swept || uncovered < T;
-    denseApplyPhase(dense, c, M, dense.logRow + first, dense.logFrom + first,
-                    dense.logRowStart[k + 1] - first, dense.logShift + dense.logShiftStart[k], T,
+    denseApplyPhase(dense, c, M, dense.logRow + first, dense.logRowStart[k + 1] - first,
+                    dense.logRunEnd + firstRun, dense.logRunFrom + firstRun,
+                    dense.logRunStart[k + 1] - firstRun, dense.logShift + dense.logShiftStart[k], T,
                     uncovered, nullptr, nullptr);
   }
   dense.settled[c] = dense.logPhases;
@@ -1006,22 +1011,36 @@ void denseEndPhase(Dense &dense, Marks &marks, int starred) {
   int logged = 0;
   while (logged < marks.coveredCount && dense.coverShift[marks.coveredRows[logged]] < T) ++logged;
   int rowsUsed = dense.logRowStart[dense.logPhases];
+  int runsUsed = dense.logRunStart[dense.logPhases];
   int shiftsUsed = dense.logShiftStart[dense.logPhases];
   if (rowsUsed + logged > dense.logCapacity || shiftsUsed + T > dense.logCapacity ||
       dense.logPhases + 1 > dense.logCapacity) {
     for (int c = 0; c < N; ++c) denseCatchUp(dense, c, M);
     dense.logPhases = 0;
     for (int c = 0; c < N; ++c) dense.settled[c] = 0;
-    rowsUsed = shiftsUsed = 0;
+    rowsUsed = runsUsed = shiftsUsed = 0;
   }
   int phase = dense.logPhases;
   for (int i = 0; i < logged; ++i) {
     dense.logRow[rowsUsed + i] = marks.coveredRows[i];
-    dense.logFrom[rowsUsed + i] = dense.coverShift[marks.coveredRows[i]];
+  }
+  // The runs: rows covered from the same step 5 (coverShift never
+  // decreases along the cover order).
+  int runs = 0;
+  for (int i = 0; i < logged; ++i) {
+    int from = dense.coverShift[marks.coveredRows[i]];
+    if (runs > 0 && dense.logRunFrom[runsUsed + runs - 1] == from) {
+      dense.logRunEnd[runsUsed + runs - 1] = i + 1;
+    } else {
+      dense.logRunFrom[runsUsed + runs] = from;
+      dense.logRunEnd[runsUsed + runs] = i + 1;
+      ++runs;
+    }
   }
   for (int t = 0; t < T; ++t) dense.logShift[shiftsUsed + t] = dense.shifts[t];
   dense.logPhases = phase + 1;
   dense.logRowStart[phase + 1] = rowsUsed + logged;
+  dense.logRunStart[phase + 1] = runsUsed + runs;
   dense.logShiftStart[phase + 1] = shiftsUsed + T;
   for (int r = 0; r < M; ++r) dense.minFree[r] = kInf;
   for (int i = 0; i < logged; ++i) dense.coveredMin[marks.coveredRows[i]] = kInf;
@@ -1029,9 +1048,9 @@ void denseEndPhase(Dense &dense, Marks &marks, int starred) {
     int c = dense.freeColumn[i];
     bool stays = c != starred;
     prefetchRange(dense.workCost + at(0, c, M), M);
-    denseApplyPhase(dense, c, M, dense.logRow + rowsUsed, dense.logFrom + rowsUsed, logged,
-                    dense.shifts, T, 0, stays ? dense.minFree : nullptr,
-                    stays ? dense.coveredMin : nullptr);
+    denseApplyPhase(dense, c, M, dense.logRow + rowsUsed, logged, dense.logRunEnd + runsUsed,
+                    dense.logRunFrom + runsUsed, runs, dense.shifts, T, 0,
+                    stays ? dense.minFree : nullptr, stays ? dense.coveredMin : nullptr);
     dense.settled[c] = phase + 1;
     if (dense.unlisted[c]) denseListZeros(dense, c, M);
   }
@@ -1081,11 +1100,13 @@ SolveOutcome solveDense(double *assignment, const double *C, int M, int N, doubl
   if (capacity < N + 1) capacity = N + 1;
   dense.logCapacity = static_cast<int>(capacity);
   dense.logRow = allocate<int>(capacity);
-  dense.logFrom = allocate<int>(capacity);
+  dense.logRunEnd = allocate<int>(capacity);
+  dense.logRunFrom = allocate<int>(capacity);
+  dense.logRunStart = allocate<int>(capacity + 1);
   dense.logShift = allocate<double>(capacity);
   dense.logRowStart = allocate<int>(capacity + 1);
   dense.logShiftStart = allocate<int>(capacity + 1);
-  dense.logRowStart[0] = dense.logShiftStart[0] = 0;
+  dense.logRowStart[0] = dense.logRunStart[0] = dense.logShiftStart[0] = 0;
   dense.logPhases = 0;
   dense.settled = static_cast<int *>(mxCalloc(static_cast<size_t>(N), sizeof(int)));
   for (int r = 0; r < M; ++r) dense.coverShift[r] = kNone;
@@ -1154,7 +1175,9 @@ SolveOutcome solveDense(double *assignment, const double *C, int M, int N, doubl
   mxFree(dense.pendingPhase);
   mxFree(dense.pendingShift);
   mxFree(dense.logRow);
-  mxFree(dense.logFrom);
+  mxFree(dense.logRunEnd);
+  mxFree(dense.logRunFrom);
+  mxFree(dense.logRunStart);
   mxFree(dense.logShift);
   mxFree(dense.logRowStart);
   mxFree(dense.logShiftStart);
