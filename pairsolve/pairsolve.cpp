@@ -1361,14 +1361,16 @@ struct Exact {
   int *freeSlot;
   int freeCount;
   unsigned char *zeroless;
-  // The unstarred columns wait in a second heap across phases, ordered by
-  // lowerBound[c] - potential: lowerBound[c] is the least reduced cost of
-  // column c over every row at some time (its listed rows and tail), which
-  // no reduced cost of it ever goes below. Every unstarred column is
-  // uncovered at every step 5, so its potential grows as all the others',
-  // which keeps the order. A step 5 moves the columns whose bound does not
-  // exceed the least key into the heap of the phase (keyed exactly); they
-  // come back when the next phase starts.
+  // The unstarred columns known to hold no zero wait in a second heap
+  // across phases, ordered by lowerBound[c] - potential: lowerBound[c] is
+  // the least reduced cost of column c over every row at some time (its
+  // listed rows and tail), which no reduced cost of it ever goes below.
+  // Every unstarred column is uncovered at every step 5, so its potential
+  // grows as all the others', which keeps the order. A step 5 moves the
+  // columns whose bound does not exceed the least key into the heap of the
+  // phase (keyed exactly); they come back when the next phase starts, if
+  // they still hold no zero. The other unstarred columns (a zero bounds them
+  // by 0) join the heap of each phase when it is built.
   ColumnHeap freeHeap;
   double *lowerBound;
   int *moved;  // the unstarred columns moved into the heap of this phase
@@ -1906,7 +1908,7 @@ void exactNewPhase(Exact &exact, Marks &marks, Cursors &cursors) {
   ExactBoundOrder boundOrder{&exact};
   for (int i = 0; i < exact.movedCount; ++i) {
     int c = exact.moved[i];
-    if (exact.freeSlot[c] != kNone) heapPush(exact.freeHeap, c, boundOrder);
+    if (exact.freeSlot[c] != kNone && exact.zeroless[c]) heapPush(exact.freeHeap, c, boundOrder);
   }
   exact.movedCount = 0;
   ++exact.phase;
@@ -1921,7 +1923,13 @@ void exactNewPhase(Exact &exact, Marks &marks, Cursors &cursors) {
     exact.since[c] = 0.0;
     cursors.position[c] = 0;
     cursors.listMode[c] = 0;
-    if (!exact.zeroless[c]) activate(marks, c);
+    if (!exact.zeroless[c]) {
+      activate(marks, c);
+    } else if (exact.freeHeap.slot[c] == kNone) {
+      // Found to hold no zero in the last phase.
+      exact.lowerBound[c] = exactLowerBound(exact, c);
+      heapPush(exact.freeHeap, c, boundOrder);
+    }
   }
 }
 
@@ -2016,12 +2024,12 @@ bool exactStep5(Exact &exact, Marks &marks, Cursors &cursors) {
   int M = marks.M;
   ExactKeyOrder order{&exact};
   if (!exact.heapBuilt) {
-    // The columns step 3 uncovered so far; the unstarred ones come from
+    // The columns step 3 uncovered so far, and the unstarred ones not in
     // their own heap.
     exact.heap.size = 0;
-    for (int i = 0; i < marks.coveredCount; ++i) {
-      int c = marks.reachedColumns[i];
-      if (exact.slackPhase[c] == exact.phase) continue;
+    for (int i = 0; i < exact.freeCount + marks.coveredCount; ++i) {
+      int c = i < exact.freeCount ? exact.freeColumn[i] : marks.reachedColumns[i - exact.freeCount];
+      if (exact.slackPhase[c] == exact.phase || exact.freeHeap.slot[c] != kNone) continue;
       exactKey(exact, c);
       heapPlace(exact.heap, exact.heap.size++, c);
     }
@@ -2136,11 +2144,6 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
       if (marks.starRow[c] != kNone) continue;
       exact.freeSlot[c] = exact.freeCount;
       exact.freeColumn[exact.freeCount++] = c;
-      exact.lowerBound[c] = exactLowerBound(exact, c);
-      heapPlace(exact.freeHeap, exact.freeHeap.size++, c);
-    }
-    for (int at = exact.freeHeap.size / 2 - 1; at >= 0; --at) {
-      heapDown(exact.freeHeap, at, ExactBoundOrder{&exact});
     }
     auto isZero = [&exact, M](int r, int c) {
       return exactCost(exact, at(r, c, M)) - colPotNow(exact, c) == exact.rowKey[r];
