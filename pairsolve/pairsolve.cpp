@@ -1890,11 +1890,10 @@ void exactEndPhase(Exact &exact, const Marks &marks) {
   }
 }
 
-// Step 4 starred column c: it leaves the unstarred columns.
+// Step 4 starred column c: it leaves the unstarred columns. (It is not in
+// the heap of lower bounds: it held a prime, so a zero; a column in that heap
+// holds none, and gains one only in a step 5 that first moves it out.)
 void exactColumnStarred(Exact &exact, int c) {
-  if (exact.freeHeap.slot[c] != kNone) {
-    heapRemove(exact.freeHeap, exact.freeHeap.slot[c], ExactBoundOrder{&exact});
-  }
   int slot = exact.freeSlot[c];
   int last = exact.freeColumn[--exact.freeCount];
   exact.freeColumn[slot] = last;
