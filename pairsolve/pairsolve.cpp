@@ -1084,7 +1084,9 @@ SolveOutcome solveDense(double *assignment, const double *C, int M, int N, doubl
   dense.freeColumn = allocate<int>(N);
   dense.freeSlot = allocate<int>(N);
   dense.freeCount = 0;
+  // A column of M rows needs no more than M candidates.
   dense.slots = zeroSlots < 1 ? 1 : (zeroSlots > kMaxZeroSlots ? kMaxZeroSlots : zeroSlots);
+  if (dense.slots > M && M > 0) dense.slots = M;
   dense.zeroRow = allocate<int>(static_cast<std::int64_t>(N) * dense.slots);
   dense.zeroCount = allocate<int>(N);
   dense.unlisted = allocate<unsigned char>(N);
@@ -1605,8 +1607,18 @@ void exactReadColumn(Exact &exact, int c, int M) {
   build.largest = 0;
   build.threshold = kInf;
   build.tail = kInf;
-  double colPot = colPotNow(exact, c);
+  double colPot = kSlack ? colPotNow(exact, c) : 0.0;  // slacks are read in the phases only
   int r = 0;
+  if (M <= build.slots) {
+    // Every row is listed.
+    for (; r < M; ++r) {
+      double reduced = exactCost(costs[r], exact.substitute) - rowPot[r];
+      if (kSlack && reduced - colPot < slack[r]) slack[r] = reduced - colPot;
+      build.row[r] = r;
+      build.reduced[r] = reduced;
+    }
+    build.count = M;
+  }
 #if defined(__SSE2__)
   const __m128d sub = _mm_set1_pd(exact.substitute);
   const __m128d pot = _mm_set1_pd(colPot);
@@ -1747,7 +1759,7 @@ int exactStart(Exact &exact, Marks &marks, int M, int N) {
   exactSummarize(exact, M, N);
   if (M == 0 || N == 0) return 0;
   bool allListed = true;
-  for (int c = 0; c < N; ++c) allListed = allListed && exactListed(exact, c);
+  for (int c = 0; c < N; ++c) allListed = allListed && exact.tail[c] > exact.colPot[c];
   if (wide && allListed) {
     // The zeros from the summaries, by row, each row's in ascending columns.
     int *rowStart = static_cast<int *>(mxCalloc(static_cast<size_t>(M) + 1, sizeof(int)));
@@ -1795,7 +1807,7 @@ int exactStart(Exact &exact, Marks &marks, int M, int N) {
     }
   } else {
     for (int c = 0; c < N; ++c) {
-      if (exactListed(exact, c)) {
+      if (exact.tail[c] > exact.colPot[c]) {
         std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
         int best = kNone;
         for (int k = 0; k < exact.listedCount[c]; ++k) {
@@ -2083,24 +2095,9 @@ bool exactStep5(Exact &exact, Marks &marks, Cursors &cursors) {
   return true;
 }
 
-SolveOutcome solveExact(double *assignment, const double *C, int M, int N, double substitute,
-                        const CostSummary &summary, bool nanForbidden, int slots) {
-  Exact exact;
-  exact.C = C;
-  exact.substitute = substitute;
-  exact.anySubstitute = summary.anyNonFinite;
-  exact.slots = slots < 1 ? 1 : (slots > kMaxSummarySlots ? kMaxSummarySlots : slots);
-  exact.rowPot = allocate<double>(M);
-  exact.colPot = allocate<double>(N);
-  exact.rowKey = allocate<double>(M);
-  exact.slack = allocate<double>(M > N ? M : N);
-  exact.listedRow = allocate<int>(static_cast<std::int64_t>(N) * exact.slots);
-  exact.listedCost = allocate<double>(static_cast<std::int64_t>(N) * exact.slots);
-  exact.listedReduced = allocate<double>(static_cast<std::int64_t>(N) * exact.slots);
-  exact.listedCount = allocate<int>(N);
-  exact.tail = allocate<double>(N);
-  exact.phase = 0;
-  exact.leastPhase = allocate<int>(N);
+// The exact engine's structures for the phases, N columns each; needed only
+// when the first stars do not complete the solve.
+void allocateExactPhases(Exact &exact, int N) {
   exact.leastCost = allocate<double>(N);
   exact.leastRow = allocate<int>(N);
   exact.slackPhase = allocate<int>(N);
@@ -2112,12 +2109,6 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
   exact.heap.entry = allocate<int>(N);
   exact.heap.slot = allocate<int>(N);
   exact.heap.size = 0;
-  exact.freeHeap.entry = allocate<int>(N);
-  exact.freeHeap.slot = allocate<int>(N);
-  exact.freeHeap.size = 0;
-  exact.lowerBound = allocate<double>(N);
-  exact.moved = allocate<int>(N);
-  exact.movedCount = 0;
   exact.heapBuilt = false;
   exact.keyCost = allocate<double>(N);
   exact.keyNeedsRead = allocate<unsigned char>(N);
@@ -2127,66 +2118,122 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
   exact.freeSlot = allocate<int>(N);
   exact.freeCount = 0;
   exact.zeroless = static_cast<unsigned char *>(mxCalloc(static_cast<size_t>(N), 1));
+  exact.freeHeap.entry = allocate<int>(N);
+  exact.freeHeap.slot = allocate<int>(N);
+  exact.freeHeap.size = 0;
+  exact.lowerBound = allocate<double>(N);
+  exact.moved = allocate<int>(N);
+  exact.movedCount = 0;
   for (int c = 0; c < N; ++c) {
-    exact.leastPhase[c] = exact.slackPhase[c] = exact.uncoveredPhase[c] = kNone;
+    exact.slackPhase[c] = exact.uncoveredPhase[c] = kNone;
+    exact.heap.slot[c] = exact.freeHeap.slot[c] = kNone;
   }
+}
+
+void releaseExactPhases(Exact &exact) {
+  mxFree(exact.leastCost);
+  mxFree(exact.leastRow);
+  mxFree(exact.slackPhase);
+  mxFree(exact.slackColumn);
+  mxFree(exact.uncoveredPhase);
+  mxFree(exact.since);
+  mxFree(exact.heap.entry);
+  mxFree(exact.heap.slot);
+  mxFree(exact.keyCost);
+  mxFree(exact.keyNeedsRead);
+  mxFree(exact.pending);
+  mxFree(exact.freeColumn);
+  mxFree(exact.freeSlot);
+  mxFree(exact.zeroless);
+  mxFree(exact.freeHeap.entry);
+  mxFree(exact.freeHeap.slot);
+  mxFree(exact.lowerBound);
+  mxFree(exact.moved);
+}
+
+// The phases of the exact engine, from the first stars to the last.
+SolveOutcome exactPhases(Exact &exact, Marks &marks, int M, int N) {
+  Cursors cursors;
+  allocateCursors(cursors, M, N);
+  allocateExactPhases(exact, N);
+  for (int c = 0; c < N; ++c) {
+    exact.freeSlot[c] = kNone;
+    if (marks.starRow[c] != kNone) continue;
+    exact.freeSlot[c] = exact.freeCount;
+    exact.freeColumn[exact.freeCount++] = c;
+  }
+  auto isZero = [&exact, M](int r, int c) {
+    return exactCost(exact, at(r, c, M)) - colPotNow(exact, c) == exact.rowKey[r];
+  };
+  auto findInColumn = [&exact, M](int c, int from) {
+    const double *costs = exact.C + at(0, c, M);
+    double colPot = colPotNow(exact, c);
+    return exact.anySubstitute
+               ? firstExactZero<true>(costs, colPot, exact.rowKey, exact.substitute, from, M)
+               : firstExactZero<false>(costs, colPot, exact.rowKey, exact.substitute, from, M);
+  };
+  auto findZero = [&exact, &marks, &cursors, &isZero, &findInColumn](int c) {
+    if (!exactListed(exact, c)) return nextZero(cursors, marks, c, isZero, findInColumn);
+    int r = exactListedZero(exact, c);
+    if (r == kNone && exact.freeSlot[c] != kNone) exactNoteZeroless(exact, c);
+    return r;
+  };
+  auto uncovered = [&exact, &marks, &cursors](int c) { exactUncovered(exact, marks, cursors, c); };
+  SolveOutcome outcome = SolveOutcome::complete;
+  while (marks.starCount != marks.targetCount) {
+    exactNewPhase(exact, marks, cursors);
+    int shifts = 0;
+    Prime prime = step3(marks, findZero, uncovered);
+    while (prime.row == kNone) {
+      if (++shifts > marks.targetCount || !exactStep5(exact, marks, cursors)) break;
+      prime = step3(marks, findZero, uncovered);
+    }
+    if (prime.row == kNone) {
+      outcome = SolveOutcome::stuck;
+      break;
+    }
+    exactEndPhase(exact, marks);
+    int starred = step4(marks, prime.row, prime.column);
+    if (starred == kNone) {
+      outcome = SolveOutcome::stuck;
+      break;
+    }
+    exactColumnStarred(exact, starred);
+  }
+  releaseExactPhases(exact);
+  releaseCursors(cursors);
+  return outcome;
+}
+
+SolveOutcome solveExact(double *assignment, const double *C, int M, int N, double substitute,
+                        const CostSummary &summary, bool nanForbidden, int slots) {
+  Exact exact;
+  exact.C = C;
+  exact.substitute = substitute;
+  exact.anySubstitute = summary.anyNonFinite;
+  // A column of M rows needs no more than M slots.
+  exact.slots = slots < 1 ? 1 : (slots > kMaxSummarySlots ? kMaxSummarySlots : slots);
+  if (exact.slots > M && M > 0) exact.slots = M;
+  exact.phase = 0;
+  exact.rowPot = allocate<double>(M);
+  exact.colPot = allocate<double>(N);
+  exact.rowKey = allocate<double>(M);
+  exact.slack = allocate<double>(M > N ? M : N);
+  exact.listedRow = allocate<int>(static_cast<std::int64_t>(N) * exact.slots);
+  exact.listedCost = allocate<double>(static_cast<std::int64_t>(N) * exact.slots);
+  exact.listedReduced = allocate<double>(static_cast<std::int64_t>(N) * exact.slots);
+  exact.listedCount = allocate<int>(N);
+  exact.tail = allocate<double>(N);
+  exact.leastPhase = allocate<int>(N);
   SolveOutcome outcome = SolveOutcome::inexact;
   if (exactBounds(exact, M, N, summary, nanForbidden)) {
     Marks marks;
-    Cursors cursors;
     allocateMarks(marks, M, N, 0);
-    allocateCursors(cursors, M, N);
     marks.targetCount = exactStart(exact, marks, M, N);
-    for (int c = 0; c < N; ++c) {
-      exact.freeSlot[c] = kNone;
-      exact.heap.slot[c] = exact.freeHeap.slot[c] = kNone;
-      if (marks.starRow[c] != kNone) continue;
-      exact.freeSlot[c] = exact.freeCount;
-      exact.freeColumn[exact.freeCount++] = c;
-    }
-    auto isZero = [&exact, M](int r, int c) {
-      return exactCost(exact, at(r, c, M)) - colPotNow(exact, c) == exact.rowKey[r];
-    };
-    auto findInColumn = [&exact, M](int c, int from) {
-      const double *costs = exact.C + at(0, c, M);
-      double colPot = colPotNow(exact, c);
-      return exact.anySubstitute
-                 ? firstExactZero<true>(costs, colPot, exact.rowKey, exact.substitute, from, M)
-                 : firstExactZero<false>(costs, colPot, exact.rowKey, exact.substitute, from, M);
-    };
-    auto findZero = [&exact, &marks, &cursors, &isZero, &findInColumn](int c) {
-      if (!exactListed(exact, c)) return nextZero(cursors, marks, c, isZero, findInColumn);
-      int r = exactListedZero(exact, c);
-      if (r == kNone && exact.freeSlot[c] != kNone) exactNoteZeroless(exact, c);
-      return r;
-    };
-    auto uncovered = [&exact, &marks, &cursors](int c) {
-      exactUncovered(exact, marks, cursors, c);
-    };
-    outcome = SolveOutcome::complete;
-    while (marks.starCount != marks.targetCount) {
-      exactNewPhase(exact, marks, cursors);
-      int shifts = 0;
-      Prime prime = step3(marks, findZero, uncovered);
-      while (prime.row == kNone) {
-        if (++shifts > marks.targetCount || !exactStep5(exact, marks, cursors)) break;
-        prime = step3(marks, findZero, uncovered);
-      }
-      if (prime.row == kNone) {
-        outcome = SolveOutcome::stuck;
-        break;
-      }
-      exactEndPhase(exact, marks);
-      int starred = step4(marks, prime.row, prime.column);
-      if (starred == kNone) {
-        outcome = SolveOutcome::stuck;
-        break;
-      }
-      exactColumnStarred(exact, starred);
-    }
+    outcome = marks.starCount == marks.targetCount ? SolveOutcome::complete
+                                                   : exactPhases(exact, marks, M, N);
     if (outcome == SolveOutcome::complete) buildassignmentvector(assignment, marks);
     releaseMarks(marks);
-    releaseCursors(cursors);
   }
   mxFree(exact.rowPot);
   mxFree(exact.colPot);
@@ -2198,24 +2245,6 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
   mxFree(exact.listedCount);
   mxFree(exact.tail);
   mxFree(exact.leastPhase);
-  mxFree(exact.leastCost);
-  mxFree(exact.leastRow);
-  mxFree(exact.slackPhase);
-  mxFree(exact.slackColumn);
-  mxFree(exact.uncoveredPhase);
-  mxFree(exact.since);
-  mxFree(exact.heap.entry);
-  mxFree(exact.heap.slot);
-  mxFree(exact.freeHeap.entry);
-  mxFree(exact.freeHeap.slot);
-  mxFree(exact.lowerBound);
-  mxFree(exact.moved);
-  mxFree(exact.keyCost);
-  mxFree(exact.keyNeedsRead);
-  mxFree(exact.pending);
-  mxFree(exact.freeColumn);
-  mxFree(exact.freeSlot);
-  mxFree(exact.zeroless);
   return outcome;
 }
 
