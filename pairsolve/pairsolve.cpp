@@ -19,18 +19,20 @@
 //
 // - The dense engine works for every input. It keeps the working costs in a
 //   matrix, but stars, primes and covers as row and column indices, follows
-//   step 4's path in time proportional to the path, resumes step 3 where it
-//   left each column (between two changes of the working costs rows only get
-//   covered, so a zero passed over stays passed over), takes h from per-row
-//   minima kept up to date, and in step 5 touches only the elements that
-//   change, with exactly the additions and subtractions the steps make.
+//   step 4's path in time proportional to the path, takes h from per-row
+//   minima kept up to date, and finds zeros from per-column candidate rows.
+//   Step 5 only records h: every working cost later receives exactly the
+//   additions and subtractions the steps make, in the same order, when its
+//   phase ends or when its column is next uncovered (see "The dense
+//   engine").
 // - The exact engine serves inputs on which one pass proves every operation
 //   of the steps exact (integer costs, or integer multiples of one power of
 //   two, small enough; see exactBounds). Then a working cost equals the input
 //   cost minus a column potential minus a row potential, exactly, and no
-//   matrix is needed: costs are read from C, each column keeps a pointer to
-//   its first zero row, each row its least cost over the uncovered columns,
-//   and step 5 changes potentials only. Its scratch is O(M + N).
+//   matrix is needed: costs are read from C, each column keeps the rows of
+//   its least reduced costs and a bound for the others (which tell its zeros
+//   and its least uncovered cost without reading it), step 5 takes h from a
+//   heap of columns and changes potentials only. Its scratch is O(M + N).
 //
 // Control passes between the steps through loops, so the stack depth stays
 // constant however many transitions a solve takes.
