@@ -396,26 +396,22 @@ int step4(Marks &marks, int r0, int c0) {
 // cost receives are fixed by the step 5 from which its row is covered and
 // the one from which its column is uncovered: at each step 5, h + x when
 // both are covered, (h + x) - h when only the row is, x - h when only the
-// column is, and nothing when neither is. The engine records the h of
-// every step 5 and performs exactly those operations, in that order, when
-// the phase ends (denseSettle), or for a single element when step 3 needs
-// its value (denseElement). Between a column's uncovering and the next
-// step 5 the working costs of its uncovered rows are current, which is
-// when step 3 scans it. h comes from per-row minima: over the unstarred
-// columns (kept across phases, renewed as the phase ends) and over the
-// columns uncovered by step 3 (from the phase's first step 5).
-//
-// A column that stays covered through a phase receives only the additions
-// to its covered rows, and is not read until step 3 uncovers it: those
-// phases are logged (their covered rows with the step 5 from which each
-// was covered, and their h), and a column catches up with the phases
-// logged since it was last brought up to date when it is uncovered, or
-// when the log is full.
+// column is, and nothing when neither is. Step 5 only records its h; the
+// operations are performed later, exactly and in the same order: for the
+// unstarred columns when the phase ends (their row minima are rebuilt on
+// the way), for any other column when step 3 next uncovers it (the phases
+// it waits for are logged: their covered rows, the step 5 from which each
+// was covered, and their h; a full log makes every column catch up), and
+// for a single element when step 3 needs its value (denseElement). Between
+// a column's uncovering and the next step 5 the working costs of its
+// uncovered rows are current, which is when step 3 scans it. h comes from
+// per-row minima: over the unstarred columns (kept across phases) and over
+// the columns uncovered by step 3 (from the phase's first step 5).
 //
 // Each column keeps candidate rows for its zeros (zeroRow, a superset of
 // them), so step 3 need not scan it; when more zeros arise than it has
-// room for, the column is unlisted and scanned, until the end of a phase
-// finds it with few zeros again.
+// room for, the column is unlisted and scanned, until it is brought up to
+// date with few zeros again.
 
 // Candidate rows for the zeros of each column, and the most that may be
 // asked for.
@@ -446,14 +442,13 @@ struct Dense {
   unsigned char *unlisted;  // per column: its zeros may not all be candidates
   double *buffer;           // scratch, per row
   double *coveredMin;       // scratch, per row: minima over unstarred columns of covered rows
-  // The log of past phases' operations on covered columns: phase k has the
-  // rows logRow[logRowStart[k] .. logRowStart[k + 1]), in the order they
+  // The log of past phases: phase k has the rows logRow[logRowStart[k] ..
+  // logRowStart[k + 1]), covered before its last step 5, in the order they
   // were covered, and the h logShift[logShiftStart[k] + t] of its step 5s.
   // The rows come in runs covered from the same step 5: the runs
   // [logRunStart[k], logRunStart[k + 1]) end at row logRunEnd (counted
-  // from the phase's first) and receive the h of step 5s logRunFrom on, in
-  // order. settled[c]: the logged phases
-  // column c has caught up with.
+  // from the phase's first) and are covered from step 5 logRunFrom on.
+  // settled[c]: the logged phases column c has caught up with.
   int *logRow;
   int *logRowStart;
   int *logRunEnd;
@@ -843,10 +838,12 @@ void subtractShifts(double *x, int n, const double *h, int k, double *least) {
 // Performs one phase's operations on column c (see the engine's note):
 // rows[0..n) are the rows covered in it before its last step 5, in the
 // order they were covered, in runs: run g ends at runEnd[g] and is covered
-// from step 5 runFrom[g] on; shifts[0..T) are its h; the column was uncovered from step 5 uncovered
-// on (T if it stayed covered). The other rows lose every h from uncovered on; the covered rows take
-// theirs from values set aside first. When least is not null, it takes the column's working costs,
-// the covered rows' going to coveredLeast. Zeros among the covered rows become candidates.
+// from step 5 runFrom[g] on; shifts[0..T) are its h; the column was
+// uncovered from step 5 uncovered on (T if it stayed covered). The other
+// rows lose every h from uncovered on; the covered rows take theirs from
+// values set aside first. When least is not null, it takes the column's
+// working costs, the covered rows' going to coveredLeast. Zeros among the
+// covered rows become candidates.
 void denseApplyPhase(Dense &dense, int c, int M, const int *rows, int n, const int *runEnd,
                      const int *runFrom, int runs, const double *shifts, int T, int uncovered,
                      double *least, double *coveredLeast) {
