@@ -306,6 +306,8 @@ mxClassID classFromName(const std::string &function, const std::string &classNam
   return it->second;
 }
 
+constexpr double kLargestDimension = 9007199254740992.0;  // 2^53
+
 size_t dimensionFrom(const std::string &function, double value) {
   if (!std::isfinite(value)) {
     raise(("MATLAB:" + function + ":nonFiniteSize").c_str(),
@@ -314,6 +316,12 @@ size_t dimensionFrom(const std::string &function, double value) {
   if (value != std::floor(value)) {
     raise(("MATLAB:" + function + ":nonIntegerSize").c_str(),
           function + ": dimensions must be integers");
+  }
+  // A size that no array can have is refused before it is converted: the
+  // conversion of a double beyond size_t's range is undefined.
+  if (value >= kLargestDimension) {
+    raise("MATLAB:array:SizeLimitExceeded",
+          function + ": requested array exceeds the maximum possible size");
   }
   return value < 0 ? 0 : static_cast<size_t>(value);
 }
