@@ -231,41 +231,30 @@ CallResult Plugin::call(int nlhs, const std::vector<const mxArray *> &inputs,
     context.inputs.insert(input);
   }
   CallContext *outer = currentContext();
+  // An error ends the call: everything it obtained is reclaimed and the
+  // caller gets the identifier and message, no outputs.
+  auto endWithError = [&](const std::string &identifier, const std::string &message) {
+    setCurrentContext(outer);
+    reclaim(&context);
+    result.status = CallResult::Status::error;
+    result.identifier = identifier;
+    result.message = message;
+    result.hostCalls = context.hostCalls;
+    return std::move(result);
+  };
   setCurrentContext(&context);
   try {
     gateway_(nlhs, slots.data(), static_cast<int>(prhs.size()), prhs.data());
   } catch (const MexError &error) {
-    setCurrentContext(outer);
-    reclaim(&context);
-    result.status = CallResult::Status::error;
-    result.identifier = error.identifier;
-    result.message = error.message;
-    result.hostCalls = context.hostCalls;
-    return result;
+    return endWithError(error.identifier, error.message);
   } catch (const std::bad_alloc &) {
-    setCurrentContext(outer);
-    reclaim(&context);
-    result.status = CallResult::Status::error;
-    result.identifier = "MATLAB:nomem";
-    result.message = "Out of memory.";
-    result.hostCalls = context.hostCalls;
-    return result;
+    return endWithError("MATLAB:nomem", "Out of memory.");
   } catch (const std::exception &error) {
-    setCurrentContext(outer);
-    reclaim(&context);
-    result.status = CallResult::Status::error;
-    result.identifier = "MATLAB:unexpectedCPPexception";
-    result.message = std::string("Unexpected C++ exception: ") + error.what();
-    result.hostCalls = context.hostCalls;
-    return result;
+    return endWithError("MATLAB:unexpectedCPPexception",
+                        std::string("Unexpected C++ exception: ") + error.what());
   } catch (...) {
-    setCurrentContext(outer);
-    reclaim(&context);
-    result.status = CallResult::Status::error;
-    result.identifier = "MATLAB:unexpectedCPPexception";
-    result.message = "Unexpected C++ exception of unknown type.";
-    result.hostCalls = context.hostCalls;
-    return result;
+    return endWithError("MATLAB:unexpectedCPPexception",
+                        "Unexpected C++ exception of unknown type.");
   }
   setCurrentContext(outer);
   result.hostCalls = context.hostCalls;
