@@ -98,6 +98,8 @@ constexpr std::int32_t kRunColumns = 4;
 // Rows of Y formed at once by the identity kernel: 4 KiB, kept in the
 // first-level cache while every column of X in the run is added.
 constexpr std::int32_t kIdentityRows = 512;
+// Doubles in a cache line: the identity kernel's step between prefetches.
+constexpr std::int32_t kRowsPerLine = 8;
 // One software prefetch per this many pairs of L (a cache line of doubles).
 constexpr std::int32_t kPrefetchStride = 8;
 
@@ -240,22 +242,31 @@ bool prepareProduct(int nrhs, const mxArray *prhs[], ProductCall *call, Failure 
   return true;
 }
 
-// y = 0 + x, element by element, over rows doubles.
-void setColumn(double *y, const double *x, std::int32_t rows) {
+// y = 0 + x, element by element, over rows doubles; the same rows of the
+// column of X to be read next (next) are prefetched along the way.
+void setColumn(double *y, const double *x, std::int32_t rows, const double *next) {
   std::int32_t a = 0;
 #if defined(__SSE2__)
   const __m128d zero = _mm_setzero_pd();
-  for (; a + 2 <= rows; a += 2) _mm_storeu_pd(y + a, _mm_add_pd(zero, _mm_loadu_pd(x + a)));
+  for (; a + kRowsPerLine <= rows; a += kRowsPerLine) {
+    __builtin_prefetch(next + a);
+    for (std::int32_t r = a; r < a + kRowsPerLine; r += 2) {
+      _mm_storeu_pd(y + r, _mm_add_pd(zero, _mm_loadu_pd(x + r)));
+    }
+  }
 #endif
   for (; a < rows; ++a) y[a] = 0.0 + x[a];
 }
 
-// y = y + x, element by element, over rows doubles.
-void addColumn(double *y, const double *x, std::int32_t rows) {
+// y = y + x, element by element, over rows doubles; next as in setColumn.
+void addColumn(double *y, const double *x, std::int32_t rows, const double *next) {
   std::int32_t a = 0;
 #if defined(__SSE2__)
-  for (; a + 2 <= rows; a += 2) {
-    _mm_storeu_pd(y + a, _mm_add_pd(_mm_loadu_pd(y + a), _mm_loadu_pd(x + a)));
+  for (; a + kRowsPerLine <= rows; a += kRowsPerLine) {
+    __builtin_prefetch(next + a);
+    for (std::int32_t r = a; r < a + kRowsPerLine; r += 2) {
+      _mm_storeu_pd(y + r, _mm_add_pd(_mm_loadu_pd(y + r), _mm_loadu_pd(x + r)));
+    }
   }
 #endif
   for (; a < rows; ++a) y[a] = y[a] + x[a];
@@ -265,14 +276,24 @@ void addColumn(double *y, const double *x, std::int32_t rows) {
 // row a: the column of I*X*R for a column whose pairs of R are run[0..q).
 // Yd is still zero: each column of Y is one run when L is the identity
 // (groupRight). Rows go in blocks that stay in cache while every column of
-// X in the run is added to them.
+// X in the run is added to them; each pass prefetches the rows of X that
+// the next pass reads, the first block of the next run's first column
+// (following) after the last.
 void identityColumn(double *Yd, const double *X, std::int32_t M, const IndexPair *run,
-                    std::int32_t q) {
+                    std::int32_t q, const double *following) {
   for (std::int32_t a = 0; a < M; a += kIdentityRows) {
     const std::int32_t rows = std::min(kIdentityRows, M - a);
-    setColumn(Yd + a, X + a + static_cast<std::int64_t>(run[0].row) * M, rows);
-    for (std::int32_t t = 1; t < q; ++t) {
-      addColumn(Yd + a, X + a + static_cast<std::int64_t>(run[t].row) * M, rows);
+    for (std::int32_t t = 0; t < q; ++t) {
+      const double *x = X + a + static_cast<std::int64_t>(run[t].row) * M;
+      const double *next = t + 1 < q ? X + a + static_cast<std::int64_t>(run[t + 1].row) * M
+                           : a + kIdentityRows < M
+                               ? X + a + kIdentityRows + static_cast<std::int64_t>(run[0].row) * M
+                               : following;
+      if (t == 0) {
+        setColumn(Yd + a, x, rows, next);
+      } else {
+        addColumn(Yd + a, x, rows, next);
+      }
     }
   }
 }
@@ -365,10 +386,11 @@ void columnWalk(double *Y, std::int32_t mL, const double *X, std::int32_t M, boo
       std::int32_t end = j + 1;
       while (end < kR && right[end].col == d) ++end;
       double *Yd = Y + static_cast<std::int64_t>(d) * mL;
+      const IndexPair following = right[end < kR ? end : j];
       if (identityLeft) {
-        identityColumn(Yd, X, M, right + j, end - j);
+        identityColumn(Yd, X, M, right + j, end - j,
+                       X + static_cast<std::int64_t>(following.row) * M);
       } else {
-        const IndexPair following = right[end < kR ? end : j];
         const NextColumn next{Y + static_cast<std::int64_t>(following.col) * mL, mL,
                               X + static_cast<std::int64_t>(following.row) * M, M};
         pairsColumn(Yd, X, M, right + j, end - j, leftBlock, count, next);
