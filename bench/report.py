@@ -3,9 +3,9 @@
 
 Usage: bench/report.py OUT_DIR
 
-Reads OUT_DIR/cpp.json (Google Benchmark, medians of repetitions: the
-plug-ins through the bundled host beside Eigen, memcpy and the host's own
-constructors) and OUT_DIR/octave.txt (RESULT lines of bench/octave_bench.m:
+Reads OUT_DIR/cpp.json and OUT_DIR/flank.json (Google Benchmark, medians
+of repetitions: the plug-ins through the bundled host beside Eigen, memcpy
+and the host's own constructors) and OUT_DIR/octave.txt (RESULT lines of bench/octave_bench.m:
 the Octave build beside Octave's own expressions), and prints one row per
 plug-in and shape: our time, the anchor, its time in the same run, the
 ratio (ours over the anchor's), and our throughput beside the machine's
@@ -23,6 +23,13 @@ CPP_PAIRS = [
     ("lutpaint/uint8_4096x4096", "memcpy/48MiB", "memcpy of the output's bytes", "bytes"),
     ("lutpaint/uint16_4096x4096", "memcpy/48MiB", "memcpy of the output's bytes", "bytes"),
     ("lutpaint/double_4096x4096", "memcpy/48MiB", "memcpy of the output's bytes", "bytes"),
+    ("lutpaint/uint8_4096x4096", "host_output/uint8_4096x4096x3", "a new output filled by memcpy", "bytes"),
+    ("flankprod/select_1500x2000*2000x2000*2000x1500", "eigen_LXR/select_1500x2000*2000x2000*2000x1500", "Eigen sparse L*X*R", "elements"),
+    ("flankprod/identity*2000x2000*select_2000x1500", "eigen_XR/identity*2000x2000*select_2000x1500", "Eigen X*R", "elements"),
+    ("flankprod/4000_ones_in_L_and_R", "eigen_LXR/4000_ones_in_L_and_R", "Eigen sparse L*X*R", "elements"),
+    ("flankmask/1e6_positions_of_3000x3000", "eigen_mask/1e6_positions_of_3000x3000", "Eigen masked gather", "elements"),
+    ("flankscale/1e6_positions_of_3000x3000", "eigen_scale/1e6_positions_of_3000x3000", "Eigen masked gather", "elements"),
+    ("flankinner/1e6_positions_of_3000x3000", "eigen_inner/1e6_positions_of_3000x3000", "Eigen masked gather", "elements"),
     ("nullfill/100x100", "host_zeros/100x100", "the host's zeros", None),
     ("unitfill/100x100", "host_ones/100x100", "the host's ones", None),
 ]
@@ -66,7 +73,8 @@ def main():
     out = sys.argv[1]
     rows = []
     cpp = {}
-    cpp.update(load_cpp(os.path.join(out, "cpp.json")))
+    for name in ("cpp.json", "flank.json"):
+        cpp.update(load_cpp(os.path.join(out, name)))
     bandwidth = None
     if "memcpy/48MiB" in cpp:
         bandwidth = cpp["memcpy/48MiB"].get("bytes_per_second")
@@ -79,9 +87,10 @@ def main():
             rate = f"{(t - a) * 1e6:+.2f} us per call"
         elif what == "bytes" and "bytes_per_second" in cpp[ours]:
             rate = human_rate(cpp[ours]["bytes_per_second"], "bytes")
-        elif what == "entries" and "items_per_second" in cpp[ours]:
-            rate = human_rate(cpp[ours]["items_per_second"], "entries")
-        rows.append(("bundled", ours.split("/")[0], ours.split("/")[1], t, anchor_name, a, rate))
+        elif what in ("entries", "elements") and "items_per_second" in cpp[ours]:
+            rate = human_rate(cpp[ours]["items_per_second"], what)
+        plugin, shape = ours.split("/", 1)
+        rows.append(("bundled", plugin, shape.replace("_", " "), t, anchor_name, a, rate))
     octave = os.path.join(out, "octave.txt")
     if os.path.exists(octave):
         with open(octave) as f:
