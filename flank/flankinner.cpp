@@ -9,6 +9,7 @@
 // additions. W is read as m-by-n, column-major, whatever its shape.
 // Selectors, pattern and the order of checks: gather.h. Only the real parts
 // of X and W are read.
+#include <algorithm>
 #include <cstdint>
 
 #include "gather.h"
@@ -19,22 +20,29 @@ namespace {
 
 constexpr GatherForm kForm{"flankinner", "flankinner(u, X, v, P, W)", 5, true, false};
 
-// *y = X(a, b)*W(r, c) + *y for every pattern pair (r, c), in pattern order,
-// starting from 0, where a and b are the row and column u and v select. The
-// running sum is held in the output element itself.
+// y = X(a, b)*W(r, c) + y for every pattern pair (r, c), in pattern order,
+// starting from 0, where a and b are the row and column u and v select; the
+// sum is then stored in *y. The pattern goes in blocks: gatherBlock finds
+// (and prefetches) each entry's element of X and its weight, then the
+// block's terms are added to the running sum, still in pattern order.
 void flankinner(double *y, std::int32_t m, const double *X, std::int32_t M, const double *u,
                 const double *v, const double *W, const IndexPair *pattern, std::int32_t k) {
-  *y = 0.0;
-  for (std::int32_t i = 0; i < k; ++i) {
-    const IndexPair p = pattern[i];
-    const std::int64_t a = selectedIndex(u[p.row]);
-    const std::int64_t b = selectedIndex(v[p.col]);
-    if (b < 0 || a < 0) continue;
-    const double x = X[a + b * M];
-    const std::int64_t o = p.row + static_cast<std::int64_t>(p.col) * m;
-    const double term = x * W[o];
-    *y = term + *y;
+  double sum = 0.0;
+  std::int64_t offsets[kGatherBlock];
+  for (std::int32_t start = 0; start < k;) {
+    const std::int32_t count = std::min(kGatherBlock, k - start);
+    const IndexPair *block = pattern + start;
+    gatherBlock(X, M, u, v, W, nullptr, m, block, count, offsets);
+    for (std::int32_t i = 0; i < count; ++i) {
+      if (offsets[i] < 0) continue;
+      const double x = X[offsets[i]];
+      const std::int64_t o = block[i].row + static_cast<std::int64_t>(block[i].col) * m;
+      const double term = x * W[o];
+      sum = term + sum;
+    }
+    start += count;
   }
+  *y = sum;
 }
 
 }  // namespace

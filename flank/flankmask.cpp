@@ -7,6 +7,7 @@
 // u(r) or v(c) truncates to 0 or less the position stays 0. Selectors,
 // pattern and the order of checks: gather.h. Each term is added to Y in
 // pattern order; only the real part of X is read.
+#include <algorithm>
 #include <cstdint>
 
 #include "gather.h"
@@ -18,17 +19,23 @@ namespace {
 constexpr GatherForm kForm{"flankmask", "flankmask(u, X, v, P)", 4, false, true};
 
 // Y(r, c) = Y(r, c) + X(a, b) for every pattern pair (r, c), in pattern
-// order, where a and b are the row and column u and v select.
+// order, where a and b are the row and column u and v select. The pattern
+// goes in blocks: gatherBlock finds (and prefetches) each entry's element of
+// X and of Y, then the block's terms are added.
 void flankmask(double *Y, std::int32_t m, const double *X, std::int32_t M, const double *u,
                const double *v, const IndexPair *pattern, std::int32_t k) {
-  for (std::int32_t i = 0; i < k; ++i) {
-    const IndexPair p = pattern[i];
-    const std::int64_t a = selectedIndex(u[p.row]);
-    const std::int64_t b = selectedIndex(v[p.col]);
-    if (b < 0 || a < 0) continue;
-    const double x = X[a + b * M];
-    const std::int64_t o = p.row + static_cast<std::int64_t>(p.col) * m;
-    Y[o] = Y[o] + x;
+  std::int64_t offsets[kGatherBlock];
+  for (std::int32_t start = 0; start < k;) {
+    const std::int32_t count = std::min(kGatherBlock, k - start);
+    const IndexPair *block = pattern + start;
+    gatherBlock(X, M, u, v, nullptr, Y, m, block, count, offsets);
+    for (std::int32_t i = 0; i < count; ++i) {
+      if (offsets[i] < 0) continue;
+      const double x = X[offsets[i]];
+      const std::int64_t o = block[i].row + static_cast<std::int64_t>(block[i].col) * m;
+      Y[o] = Y[o] + x;
+    }
+    start += count;
   }
 }
 

@@ -21,11 +21,20 @@
 //   4. L declares M columns and R declares N rows     "incorrect dimension" (no identifier)
 //   5. X is full double; Y has at most 2^31 - 1       flankprod:invalidInput,
 //      elements                                       flankprod:tooLarge
-//   6. L and R decoded                                flankprod:outOfMemory
-// The checks scan the lists only, never X or Y. An empty list is spelled out
-// as its diagonal only when the other side has pairs: otherwise no term
-// exists, and a degenerate X such as zeros(2^31 - 1, 0) costs no scratch.
+//   6. L and R decoded, R grouped by column           flankprod:outOfMemory
+// The checks scan the lists only, never X or Y. An empty L is never spelled
+// out as its diagonal (the kernel walks its rows directly); an empty R is
+// spelled out only when L has terms: otherwise no term exists, and a
+// degenerate X such as zeros(2^31 - 1, 0) costs no scratch.
+#include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "mex.h"
 #include "mexgateway.h"
@@ -43,6 +52,57 @@ constexpr char kRoleL[] = "Position list L (argument 1)";
 constexpr char kRoleX[] = "X (argument 2)";
 constexpr char kRoleR[] = "Position list R (argument 3)";
 
+// How the accumulation is arranged. Every element Y(a, d) starts at 0 and
+// takes one term X(b, c) per pair (a, b) of L in row a and pair (c, d) of R
+// in column d, ordered by L's list position first and R's second. Those
+// sequences fix the result bit for bit, and nothing else does: elements are
+// independent. So the work may run in any order that gives every element its
+// own sequence:
+//  - Column by column of Y. R's pairs are grouped by column, stably (a list
+//    already in column order, such as find's or an identity, is kept), and
+//    for each column L's pairs are walked once, each adding its terms for
+//    the column's pairs in list order. A column of Y and the few columns of
+//    X it draws from then stay in cache.
+//  - L's pairs in any order that keeps the pairs of each row of L in list
+//    order (orderLeft), since only those meet in one element.
+//  - L's pairs in blocks, each block against every column in turn: an
+//    element's terms from one block all precede those from the next.
+//  - An identity L is not spelled out: a column of Y is the sum of whole
+//    columns of X, rows side by side in vector additions (each row still
+//    takes its terms one by one, in list order).
+// For an L of a few pairs, the plain loops themselves run (usePlainLoops).
+
+// The plain loops (L's pairs outer, R's inner, both in list order) are run
+// as they stand when L has a single pair, or a few pairs (kPlainLeftPairs at
+// most, the diagonal of an identity L counted) and Y is small enough
+// (kPlainResultElements, 1 MiB) to stay in cache while R is walked
+// at random: the column walk's grouping of R would then cost more than it
+// saves.
+constexpr std::int32_t kPlainLeftPairs = 16;
+constexpr std::int64_t kPlainResultElements = 131072;
+
+// L's pairs taken against every column of Y in one pass: 16 KiB of pairs,
+// which stay in the first-level cache beside a column of Y.
+constexpr std::int32_t kLeftBlock = 2048;
+// Scratch of a counting sort (grouping R by column, ordering L) is allowed
+// up to this multiple of the pairs sorted, plus kCountingSlack entries;
+// beyond, a very wide R is merge sorted and L keeps its list order.
+constexpr std::int64_t kCountingRatio = 4;
+constexpr std::int64_t kCountingSlack = 4096;
+// L is reordered only when each of its pairs meets at least this many pairs
+// of R, so that the sort costs less than the walks it speeds up.
+constexpr std::int32_t kOrderLeftMinRight = 4;
+// Runs of at most this many pairs of R (one column of Y) keep their columns
+// of X in registers.
+constexpr std::int32_t kRunColumns = 4;
+// Rows of Y formed at once by the identity kernel: 4 KiB, kept in the
+// first-level cache while every column of X in the run is added.
+constexpr std::int32_t kIdentityRows = 512;
+// Doubles in a cache line: the identity kernel's step between prefetches.
+constexpr std::int32_t kRowsPerLine = 8;
+// One software prefetch per this many pairs of L (a cache line of doubles).
+constexpr std::int32_t kPrefetchStride = 8;
+
 // Everything the accumulation needs, gathered by prepareProduct.
 struct ProductCall {
   std::int32_t M = 0;  // X's rows: L's identity size
@@ -51,14 +111,113 @@ struct ProductCall {
   std::int32_t nL = 0;
   std::int32_t mR = 0;
   std::int32_t nR = 0;
+  bool identityLeft = false;  // L is the M-by-M identity; left holds no pairs
+  bool plain = false;         // the plain loops run (usePlainLoops)
   PairArray left;
   std::int32_t kL = 0;
   PairArray right;
   std::int32_t kR = 0;
 };
 
-// Runs the checks and then the decoding, in the order told above; stops at
-// the first failure.
+bool sortedByColumn(const IndexPair *pairs, std::int32_t count) {
+  for (std::int32_t j = 1; j < count; ++j) {
+    if (pairs[j].col < pairs[j - 1].col) return false;
+  }
+  return true;
+}
+
+// A copy of the pairs grouped by column, each column's pairs in list order.
+// Returns null when the scratch cannot be allocated.
+IndexPair *groupByColumn(const IndexPair *pairs, std::int32_t count, std::int32_t columns) {
+  IndexPair *grouped = new (std::nothrow) IndexPair[static_cast<std::size_t>(count)];
+  if (grouped == nullptr) return nullptr;
+  if (columns > kCountingRatio * count + kCountingSlack) {
+    std::copy(pairs, pairs + count, grouped);
+    std::stable_sort(grouped, grouped + count,
+                     [](const IndexPair &x, const IndexPair &y) { return x.col < y.col; });
+    return grouped;
+  }
+  std::unique_ptr<std::int32_t[]> next(new (std::nothrow)
+                                           std::int32_t[static_cast<std::size_t>(columns) + 1]());
+  if (!next) {
+    delete[] grouped;
+    return nullptr;
+  }
+  for (std::int32_t j = 0; j < count; ++j) ++next[pairs[j].col + 1];
+  for (std::int32_t d = 0; d < columns; ++d) next[d + 1] += next[d];
+  for (std::int32_t j = 0; j < count; ++j) grouped[next[pairs[j].col]++] = pairs[j];
+  return grouped;
+}
+
+bool usePlainLoops(const ProductCall &call) {
+  const std::int32_t leftPairs = call.identityLeft ? call.M : call.kL;
+  return leftPairs <= 1 || (leftPairs <= kPlainLeftPairs &&
+                            static_cast<std::int64_t>(call.mL) * call.nR <= kPlainResultElements);
+}
+
+// Leaves R's pairs grouped by column, for the column walk (the plain loops
+// take R as it is listed).
+bool groupRight(ProductCall *call, Failure *failure) {
+  if (call->kR == 0 || call->plain || sortedByColumn(call->right.get(), call->kR)) {
+    return true;
+  }
+  PairArray grouped(groupByColumn(call->right.get(), call->kR, call->nR));
+  if (!grouped) {
+    return fail(failure, "outOfMemory", "Out of memory: %s needs %lld bytes to be grouped.", kRoleR,
+                static_cast<long long>(call->kR) * static_cast<long long>(sizeof(IndexPair)));
+  }
+  call->right = std::move(grouped);
+  return true;
+}
+
+// Reorders L's pairs by (the number of earlier pairs in the same row of L,
+// X's row b), ties in list order: a stable counting sort by b, then one by
+// that number. The pairs of one row of L keep their list order, all that an
+// element's order of terms depends on; the walk through L then reads each
+// column of X nearly in sequence. Skipped (the list order is kept) when L
+// meets few pairs of R, when the scratch would outgrow the list, or when it
+// cannot be allocated.
+void orderLeft(ProductCall *call) {
+  const std::int32_t kL = call->kL;
+  const std::int32_t mL = call->mL;
+  const std::int32_t M = call->M;
+  if (call->plain || call->kR < kOrderLeftMinRight ||
+      static_cast<std::int64_t>(mL) + M > kCountingRatio * kL + kCountingSlack) {
+    return;
+  }
+  const std::size_t pairs = static_cast<std::size_t>(kL);
+  std::unique_ptr<std::int32_t[]> seen(new (std::nothrow)
+                                           std::int32_t[static_cast<std::size_t>(mL)]());
+  std::unique_ptr<std::int32_t[]> next(new (std::nothrow)
+                                           std::int32_t[static_cast<std::size_t>(M) + 1]());
+  std::unique_ptr<std::int32_t[]> layer(new (std::nothrow) std::int32_t[pairs]);
+  std::unique_ptr<std::int32_t[]> layerByB(new (std::nothrow) std::int32_t[pairs]);
+  PairArray byB(new (std::nothrow) IndexPair[pairs]);
+  if (!seen || !next || !layer || !layerByB || !byB) return;
+  IndexPair *left = call->left.get();
+  std::int32_t layers = 0;
+  for (std::int32_t i = 0; i < kL; ++i) {
+    layer[i] = seen[left[i].row]++;
+    layers = std::max(layers, layer[i] + 1);
+  }
+  for (std::int32_t i = 0; i < kL; ++i) ++next[left[i].col + 1];
+  for (std::int32_t b = 0; b < M; ++b) next[b + 1] += next[b];
+  for (std::int32_t i = 0; i < kL; ++i) {
+    const std::int32_t to = next[left[i].col]++;
+    byB[to] = left[i];
+    layerByB[to] = layer[i];
+  }
+  std::unique_ptr<std::int32_t[]> start(new (std::nothrow)
+                                            std::int32_t[static_cast<std::size_t>(layers) + 1]());
+  if (!start) return;
+  for (std::int32_t i = 0; i < kL; ++i) ++start[layerByB[i] + 1];
+  for (std::int32_t l = 0; l < layers; ++l) start[l + 1] += start[l];
+  for (std::int32_t i = 0; i < kL; ++i) left[start[layerByB[i]]++] = byB[i];
+}
+
+// Runs the checks, the decoding and the grouping, in the order told above,
+// and chooses between the plain loops and the column walk; stops at the
+// first failure.
 bool prepareProduct(int nrhs, const mxArray *prhs[], ProductCall *call, Failure *failure) {
   if (!checkInputCount(nrhs, kInputCount, kUsage, failure) ||
       !checkMatrixSizes(prhs[kSlotX], kRoleX, &call->M, &call->N, failure) ||
@@ -69,26 +228,189 @@ bool prepareProduct(int nrhs, const mxArray *prhs[], ProductCall *call, Failure 
   declaredSize(prhs[kSlotL], call->M, &call->mL, &call->nL);
   declaredSize(prhs[kSlotR], call->N, &call->mR, &call->nR);
   if (call->nL != call->M || call->mR != call->N) return failDimension(failure);
-  return checkFullDouble(prhs[kSlotX], kRoleX, failure) &&
-         checkResultSize(call->mL, call->nR, failure) &&
-         decodeList(prhs[kSlotL], kRoleL, call->M, pairCount(prhs[kSlotR], call->N) > 0,
-                    &call->left, &call->kL, failure) &&
-         decodeList(prhs[kSlotR], kRoleR, call->N, call->kL > 0, &call->right, &call->kR, failure);
+  call->identityLeft = mxGetN(prhs[kSlotL]) == 0;
+  if (!checkFullDouble(prhs[kSlotX], kRoleX, failure) ||
+      !checkResultSize(call->mL, call->nR, failure) ||
+      !decodeList(prhs[kSlotL], kRoleL, call->M, false, &call->left, &call->kL, failure) ||
+      !decodeList(prhs[kSlotR], kRoleR, call->N, call->identityLeft ? call->M > 0 : call->kL > 0,
+                  &call->right, &call->kR, failure)) {
+    return false;
+  }
+  call->plain = usePlainLoops(*call);
+  if (!groupRight(call, failure)) return false;
+  orderLeft(call);
+  return true;
 }
 
-// Y(a, d) += X(b, c) for every pair (a, b) of L, in list order, and inside
-// it every pair (c, d) of R, in list order. Y (mL rows) and X (M rows) are
-// column-major; offsets are formed in 64 bits.
-void flankprod(double *Y, std::int32_t mL, const double *X, std::int32_t M, const IndexPair *left,
-               std::int32_t kL, const IndexPair *right, std::int32_t kR) {
-  for (std::int32_t i = 0; i < kL; ++i) {
-    const std::int64_t a = left[i].row;
-    const std::int64_t b = left[i].col;
+// y = 0 + x, element by element, over rows doubles; the same rows of the
+// column of X to be read next (next) are prefetched along the way.
+void setColumn(double *y, const double *x, std::int32_t rows, const double *next) {
+  std::int32_t a = 0;
+#if defined(__SSE2__)
+  const __m128d zero = _mm_setzero_pd();
+  for (; a + kRowsPerLine <= rows; a += kRowsPerLine) {
+    __builtin_prefetch(next + a);
+    for (std::int32_t r = a; r < a + kRowsPerLine; r += 2) {
+      _mm_storeu_pd(y + r, _mm_add_pd(zero, _mm_loadu_pd(x + r)));
+    }
+  }
+#endif
+  for (; a < rows; ++a) y[a] = 0.0 + x[a];
+}
+
+// y = y + x, element by element, over rows doubles; next as in setColumn.
+void addColumn(double *y, const double *x, std::int32_t rows, const double *next) {
+  std::int32_t a = 0;
+#if defined(__SSE2__)
+  for (; a + kRowsPerLine <= rows; a += kRowsPerLine) {
+    __builtin_prefetch(next + a);
+    for (std::int32_t r = a; r < a + kRowsPerLine; r += 2) {
+      _mm_storeu_pd(y + r, _mm_add_pd(_mm_loadu_pd(y + r), _mm_loadu_pd(x + r)));
+    }
+  }
+#endif
+  for (; a < rows; ++a) y[a] = y[a] + x[a];
+}
+
+// Yd(a) = X(a, c_1) + ... + X(a, c_q), added from 0 in run order, for every
+// row a: the column of I*X*R for a column whose pairs of R are run[0..q).
+// Yd is still zero: each column of Y is one run when L is the identity
+// (groupRight). Rows go in blocks that stay in cache while every column of
+// X in the run is added to them; each pass prefetches the rows of X that
+// the next pass reads, the first block of the next run's first column
+// (following) after the last.
+void identityColumn(double *Yd, const double *X, std::int32_t M, const IndexPair *run,
+                    std::int32_t q, const double *following) {
+  for (std::int32_t a = 0; a < M; a += kIdentityRows) {
+    const std::int32_t rows = std::min(kIdentityRows, M - a);
+    for (std::int32_t t = 0; t < q; ++t) {
+      const double *x = X + a + static_cast<std::int64_t>(run[t].row) * M;
+      const double *next = t + 1 < q ? X + a + static_cast<std::int64_t>(run[t + 1].row) * M
+                           : a + kIdentityRows < M
+                               ? X + a + kIdentityRows + static_cast<std::int64_t>(run[0].row) * M
+                               : following;
+      if (t == 0) {
+        setColumn(Yd + a, x, rows, next);
+      } else {
+        addColumn(Yd + a, x, rows, next);
+      }
+    }
+  }
+}
+
+// Where the next column's walk will read and write, fetched into the cache
+// line by line during the current walk.
+struct NextColumn {
+  const double *Yd;
+  std::int32_t mL;
+  const double *Xc;
+  std::int32_t M;
+};
+
+// Yd(a) = Yd(a) + X(b, c) for each pair (a, b) of left, in order, and within
+// it each column c of X in columns, in run order. Q is the run's length, or
+// 0 for a length of q.
+template <int Q>
+void pairsRun(double *Yd, const double *const *columns, std::int32_t q, const IndexPair *left,
+              std::int32_t count, const NextColumn &next) {
+  const std::int32_t terms = Q > 0 ? Q : q;
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (i % kPrefetchStride == 0) {
+      if (i < next.mL) __builtin_prefetch(next.Yd + i, 1);
+      if (i < next.M) __builtin_prefetch(next.Xc + i);
+    }
+    const std::int32_t a = left[i].row;
+    const std::int32_t b = left[i].col;
+    double y = Yd[a];
+    for (std::int32_t t = 0; t < terms; ++t) y = y + columns[t][b];
+    Yd[a] = y;
+  }
+}
+
+// The same for a run of any length, its columns found through the run.
+void pairsLongRun(double *Yd, const double *X, std::int32_t M, const IndexPair *run, std::int32_t q,
+                  const IndexPair *left, std::int32_t count) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    const double *Xb = X + left[i].col;
+    double y = Yd[left[i].row];
+    for (std::int32_t t = 0; t < q; ++t) y = y + Xb[static_cast<std::int64_t>(run[t].row) * M];
+    Yd[left[i].row] = y;
+  }
+}
+
+void pairsColumn(double *Yd, const double *X, std::int32_t M, const IndexPair *run, std::int32_t q,
+                 const IndexPair *left, std::int32_t count, const NextColumn &next) {
+  if (q > kRunColumns) {
+    pairsLongRun(Yd, X, M, run, q, left, count);
+    return;
+  }
+  const double *columns[kRunColumns];
+  for (std::int32_t t = 0; t < q; ++t) columns[t] = X + static_cast<std::int64_t>(run[t].row) * M;
+  switch (q) {
+    case 1: pairsRun<1>(Yd, columns, q, left, count, next); break;
+    case 2: pairsRun<2>(Yd, columns, q, left, count, next); break;
+    case 3: pairsRun<3>(Yd, columns, q, left, count, next); break;
+    default: pairsRun<kRunColumns>(Yd, columns, q, left, count, next); break;
+  }
+}
+
+// The plain loops: Y(a, d) += X(b, c) for every pair (a, b) of L, in list
+// order, and inside it every pair (c, d) of R, in list order; an identity L
+// has no pairs and stands for the pairs (i, i), i < M.
+void plainLoops(double *Y, std::int32_t mL, const double *X, std::int32_t M, bool identityLeft,
+                const IndexPair *left, std::int32_t kL, const IndexPair *right, std::int32_t kR) {
+  const std::int32_t leftPairs = identityLeft ? M : kL;
+  for (std::int32_t i = 0; i < leftPairs; ++i) {
+    const std::int64_t a = identityLeft ? i : left[i].row;
+    const std::int64_t b = identityLeft ? i : left[i].col;
     for (std::int32_t j = 0; j < kR; ++j) {
       const std::int64_t c = right[j].row;
       const std::int64_t d = right[j].col;
       Y[a + d * mL] = Y[a + d * mL] + X[b + c * M];
     }
+  }
+}
+
+// The column walk: Y(a, d) += X(b, c) for every pair (a, b) of L and every
+// pair (c, d) of R, every element taking its terms in the order of the plain
+// loops (see above). right is grouped by column; an identity L has no pairs
+// and M rows.
+void columnWalk(double *Y, std::int32_t mL, const double *X, std::int32_t M, bool identityLeft,
+                const IndexPair *left, std::int32_t kL, const IndexPair *right, std::int32_t kR) {
+  const std::int32_t blocks = identityLeft ? 1 : (kL + kLeftBlock - 1) / kLeftBlock;
+  for (std::int32_t block = 0; block < blocks; ++block) {
+    const IndexPair *leftBlock = left + static_cast<std::int64_t>(block) * kLeftBlock;
+    const std::int32_t count = identityLeft ? 0 : std::min(kLeftBlock, kL - block * kLeftBlock);
+    for (std::int32_t j = 0; j < kR;) {
+      const std::int32_t d = right[j].col;
+      std::int32_t end = j + 1;
+      while (end < kR && right[end].col == d) ++end;
+      double *Yd = Y + static_cast<std::int64_t>(d) * mL;
+      const IndexPair following = right[end < kR ? end : j];
+      if (identityLeft) {
+        identityColumn(Yd, X, M, right + j, end - j,
+                       X + static_cast<std::int64_t>(following.row) * M);
+      } else {
+        const NextColumn next{Y + static_cast<std::int64_t>(following.col) * mL, mL,
+                              X + static_cast<std::int64_t>(following.row) * M, M};
+        pairsColumn(Yd, X, M, right + j, end - j, leftBlock, count, next);
+      }
+      j = end;
+    }
+  }
+}
+
+// Y(a, d) += X(b, c) for every pair (a, b) of L, in list order, and inside
+// it every pair (c, d) of R, in list order: by the plain loops or by the
+// column walk, as prepareProduct chose. Y (mL rows) and X (M rows) are
+// column-major; offsets are formed in 64 bits.
+void flankprod(double *Y, const double *X, const ProductCall &call) {
+  if (call.plain) {
+    plainLoops(Y, call.mL, X, call.M, call.identityLeft, call.left.get(), call.kL, call.right.get(),
+               call.kR);
+  } else {
+    columnWalk(Y, call.mL, X, call.M, call.identityLeft, call.left.get(), call.kL, call.right.get(),
+               call.kR);
   }
 }
 
@@ -104,8 +426,7 @@ MEX_EXPORT void mexFunction(int /*nlhs*/, mxArray *plhs[], int nrhs, const mxArr
     return;
   }
   plhs[0] = mxCreateDoubleMatrix(call.mL, call.nR, mxREAL);
-  flankprod(mxGetPr(plhs[0]), call.mL, mxGetPr(prhs[kSlotX]), call.M, call.left.get(), call.kL,
-            call.right.get(), call.kR);
+  flankprod(mxGetPr(plhs[0]), mxGetPr(prhs[kSlotX]), call);
   call.left.reset();
   call.right.reset();
 }

@@ -171,6 +171,39 @@ inline bool startGather(const GatherForm &form, int nrhs, const mxArray *prhs[],
   return false;
 }
 
+// The gather loops take the pattern in blocks. For each block, one pass
+// finds the element of X that every entry reads (gatherBlock) and asks for
+// it, for the entry's weight and for the entry's element of Y to be brought
+// into the cache; the plug-in's own loop then adds the block's terms, in
+// pattern order, from the cache. The reads and writes at scattered places
+// thus overlap instead of waiting one by one. A block's prefetched lines
+// (three per entry at most, 24 KiB) fit the first-level cache.
+constexpr std::int32_t kGatherBlock = 128;
+
+// offsets[i] = the offset in X of the element that entry i of block reads,
+// or -1 when its selector entries select nothing, for the count entries of
+// block; that element is prefetched, and so are the entry's weight in W
+// and its element of Y for the entries that add a term (W and Y may be
+// null: flankmask has no weights, flankinner no Y).
+inline void gatherBlock(const double *X, std::int32_t M, const double *u, const double *v,
+                        const double *W, const double *Y, std::int32_t m, const IndexPair *block,
+                        std::int32_t count, std::int64_t *offsets) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    const IndexPair p = block[i];
+    const std::int64_t a = selectedIndex(u[p.row]);
+    const std::int64_t b = selectedIndex(v[p.col]);
+    if (b < 0 || a < 0) {
+      offsets[i] = -1;
+      continue;
+    }
+    offsets[i] = a + b * M;
+    __builtin_prefetch(X + offsets[i]);
+    const std::int64_t o = p.row + static_cast<std::int64_t>(p.col) * m;
+    if (W != nullptr) __builtin_prefetch(W + o);
+    if (Y != nullptr) __builtin_prefetch(Y + o, 1);
+  }
+}
+
 }  // namespace
 
 #endif

@@ -7,16 +7,23 @@
 // where every order of additions gives the same sum.
 // flankmask, flankscale, flankinner: the masked and weighted forms evaluated
 // position by position from a dense count matrix of the pattern.
+// Orders of evaluation: every way the plug-ins walk their lists (each kind of
+// L against each kind of R, long patterns in any order) against the plain
+// loops in list order, bit for bit, on data whose sums show any reordering.
 // Hostile inputs: valid calls with one thing broken must end in an error with
 // the expected identifier, never in a contract violation or a crash (the asan
 // build runs this suite under AddressSanitizer and LeakSanitizer).
+// Sizes: limits of the 32-bit interface, and scratch that follows the lists
+// rather than the sizes they declare.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <map>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "casetools.h"
@@ -433,6 +440,231 @@ TEST(Hostile, BrokenGatherCallsEndInTheirError) {
   }
 }
 
+// --- orders of evaluation ---------------------------------------------------
+//
+// flankprod runs the plain loops only for an L of a few pairs: otherwise it
+// walks Y column by column, R grouped by column, L's pairs reordered within
+// the freedom each row of L leaves and taken in blocks, an identity L as
+// whole columns. The gather family takes the pattern in prefetched blocks.
+// Each element must still take exactly the additions of the plain loops, in
+// their order. The references below are those loops, word for word, over
+// the decoded lists; the data mixes magnitudes from 2^-40 to 2^41 and both
+// signs, so that an element summed in another order would (almost always)
+// differ in its last bits.
+
+// A list's pairs as the plug-ins decode them (0-based, truncated), in list
+// order; an identity becomes its diagonal.
+std::vector<std::pair<int, int>> decoded(const List &list, int identitySize) {
+  std::vector<std::pair<int, int>> pairs;
+  if (list.identity) {
+    for (int i = 0; i < identitySize; ++i) pairs.emplace_back(i, i);
+    return pairs;
+  }
+  for (size_t j = 0; j < list.count(); ++j) {
+    pairs.emplace_back(static_cast<int>(list.entries[2 * j]) - 1,
+                       static_cast<int>(list.entries[2 * j + 1]) - 1);
+  }
+  return pairs;
+}
+
+// Y(a, d) = Y(a, d) + X(b, c): L's pairs (a, b) outer, R's pairs (c, d)
+// inner, each in list order, from Y = 0.
+Dense plainProduct(const List &L, const Dense &X, const List &R) {
+  Dense Y(L.identity ? X.rows : static_cast<int>(L.rows),
+          R.identity ? X.cols : static_cast<int>(R.cols));
+  for (const auto &l : decoded(L, X.rows))
+    for (const auto &r : decoded(R, X.cols))
+      Y(l.first, r.second) = Y(l.first, r.second) + X(l.second, r.first);
+  return Y;
+}
+
+// The three gather loops over the pattern in list order.
+enum class Gather { mask, scale, inner };
+
+Dense plainGather(Gather form, const GatherCase &g) {
+  Dense Y(form == Gather::inner ? 1 : g.m, form == Gather::inner ? 1 : g.n);
+  double y = 0;
+  for (const auto &p : decoded(g.P, g.X.cols)) {
+    int a = selected(g.u[p.first]);
+    int b = selected(g.v[p.second]);
+    if (b < 0 || a < 0) continue;
+    double x = g.X(a, b);
+    size_t o = p.first + static_cast<size_t>(g.m) * p.second;
+    if (form == Gather::mask) Y.v[o] = Y.v[o] + x;
+    if (form == Gather::scale) Y.v[o] = x * g.W[o] + Y.v[o];
+    if (form == Gather::inner) y = x * g.W[o] + y;
+  }
+  if (form == Gather::inner) Y(0, 0) = y;
+  return Y;
+}
+
+// A value of either sign between 2^-40 and 2^41, now and then -0 (which
+// a sum started from +0 turns into +0).
+double wideValue(Random &rng) {
+  if (rng.chance(0.02)) return -0.0;
+  double magnitude =
+      std::ldexp(1.0 + rng.uniform(0, 1 << 20) / double(1 << 20), rng.uniform(-40, 40));
+  return rng.chance(0.5) ? -magnitude : magnitude;
+}
+
+Dense wideMatrix(Random &rng, int rows, int cols) {
+  Dense d(rows, cols);
+  for (double &x : d.v) x = wideValue(rng);
+  return d;
+}
+
+// The shapes of 0/1 matrix that the product walks differently.
+enum class Kind {
+  identity,     // an empty list
+  zero,         // the size alone
+  single,       // one pair
+  selection,    // at most one pair per row (L) or column (R), in random order
+  general,      // rows (L) or columns (R) with several pairs, positions listed twice
+  columnOrder,  // general, listed in column order (find's order)
+  line,         // a single row of L, a single column of R
+  many,         // general with thousands of pairs
+  wide,         // a few pairs in a very wide R (or tall L)
+};
+const Kind kKinds[] = {Kind::identity,    Kind::zero, Kind::single, Kind::selection, Kind::general,
+                       Kind::columnOrder, Kind::line, Kind::many,   Kind::wide};
+
+const char *kindName(Kind kind) {
+  const char *names[] = {"identity",    "zero", "single", "selection", "general",
+                         "columnOrder", "line", "many",   "wide"};
+  return names[static_cast<int>(kind)];
+}
+
+// A list of a 0/1 matrix; inner is the side X's rows (L) or columns (R)
+// lie on, outer the side of Y. side: 0 for L (pairs (outer, inner)), 1 for
+// R (pairs (inner, outer)).
+List kindList(Random &rng, Kind kind, int inner, int side) {
+  List l;
+  if (kind == Kind::identity) {
+    l.identity = true;
+    l.twoByZero = rng.chance(0.5);
+    return l;
+  }
+  int outer = rng.uniform(1, 40);
+  int k = 0;
+  switch (kind) {
+    case Kind::zero: k = 0; break;
+    case Kind::single: k = 1; break;
+    case Kind::selection: k = outer; break;
+    case Kind::general:
+    case Kind::columnOrder: k = rng.uniform(2, 4 * outer); break;
+    case Kind::line:
+      outer = 1;
+      k = rng.uniform(2, 60);
+      break;
+    case Kind::many: k = rng.uniform(2100, 4500); break;
+    case Kind::wide:
+      outer = rng.uniform(20000, 40000);
+      k = rng.uniform(1, 6);
+      break;
+    default: break;
+  }
+  if (inner == 0) k = 0;
+  std::vector<int> outers(static_cast<size_t>(outer));
+  for (int i = 0; i < outer; ++i) outers[i] = i + 1;
+  std::shuffle(outers.begin(), outers.end(), std::mt19937(rng.uniform(0, 1 << 30)));
+  std::vector<std::pair<double, double>> pairs;  // (outer, inner), 1-based
+  // A wide list draws on three of its rows (L) or columns (R), so that a
+  // few of its pairs meet in one.
+  const int few[] = {rng.uniform(1, outer), rng.uniform(1, outer), rng.uniform(1, outer)};
+  for (int j = 0; j < k; ++j) {
+    if (kind == Kind::wide) {
+      pairs.emplace_back(few[rng.uniform(0, 2)], rng.uniform(1, inner) + rng.fraction());
+      continue;
+    }
+    if (j > 0 && kind != Kind::selection && rng.chance(0.1)) {
+      pairs.push_back(pairs[static_cast<size_t>(rng.uniform(0, j - 1))]);  // listed twice
+      continue;
+    }
+    double o = kind == Kind::selection ? outers[static_cast<size_t>(j)] : rng.uniform(1, outer);
+    pairs.emplace_back(o + rng.fraction(), rng.uniform(1, inner) + rng.fraction());
+  }
+  if (kind == Kind::columnOrder) {
+    std::stable_sort(pairs.begin(), pairs.end(), [side](const auto &x, const auto &y) {
+      return side == 0 ? std::trunc(x.second) < std::trunc(y.second)
+                       : std::trunc(x.first) < std::trunc(y.first);
+    });
+  }
+  for (const auto &p : pairs) {
+    l.entries.push_back(side == 0 ? p.first : p.second);
+    l.entries.push_back(side == 0 ? p.second : p.first);
+  }
+  l.rows = (side == 0 ? outer : inner) + rng.fraction();
+  l.cols = (side == 0 ? inner : outer) + rng.fraction();
+  return l;
+}
+
+TEST(FlankprodOrder, EveryWalkKeepsThePlainLoopsOrder) {
+  Random rng(8);
+  for (Kind left : kKinds) {
+    for (Kind right : kKinds) {
+      // Wide against wide (a result of about 10^9 elements) and many
+      // against many (10^7 terms) are left out; each meets every other kind.
+      if (left == right && (left == Kind::wide || left == Kind::many)) continue;
+      for (int trial = 0; trial < 6; ++trial) {
+        // X's rows cross the identity kernel's blocks of 512 now and then;
+        // an odd count leaves a row outside the vector steps.
+        int M = rng.chance(0.3) ? rng.uniform(500, 1100) : rng.uniform(1, 60);
+        int N = rng.uniform(1, 60);
+        if (left == Kind::many || right == Kind::many || right == Kind::wide) {
+          M = rng.uniform(1, 60);
+        }
+        List L = kindList(rng, left, M, 0);
+        List R = kindList(rng, right, N, 1);
+        Dense X = wideMatrix(rng, M, N);
+        std::vector<ArrayPtr> in;
+        in.push_back(array(L));
+        in.push_back(array(X));
+        in.push_back(array(R));
+        expectResult("flankprod", in, plainProduct(L, X, R),
+                     std::string("L ") + kindName(left) + ", R " + kindName(right) + ", trial " +
+                         std::to_string(trial));
+      }
+    }
+  }
+}
+
+// Positions listed again and again, in random order, with selector entries
+// that select nothing; patterns long enough to span many prefetch blocks.
+TEST(GatherOrder, EveryWalkKeepsThePlainLoopOrder) {
+  Random rng(99);
+  for (int trial = 0; trial < 300; ++trial) {
+    GatherCase g;
+    int M = rng.uniform(1, 50), N = rng.uniform(1, 50);
+    g.X = wideMatrix(rng, M, N);
+    bool identity = rng.chance(0.1);
+    g.m = identity ? N : rng.uniform(1, 50);
+    g.n = identity ? N : rng.uniform(1, 50);
+    g.P.identity = identity;
+    g.P.rows = g.m + rng.fraction();
+    g.P.cols = g.n + rng.fraction();
+    int k = identity ? 0 : rng.uniform(0, 3000);
+    for (int j = 0; j < k; ++j) {
+      if (j > 0 && rng.chance(0.3)) {
+        size_t copy = 2 * static_cast<size_t>(rng.uniform(0, j - 1));
+        g.P.entries.push_back(g.P.entries[copy]);
+        g.P.entries.push_back(g.P.entries[copy + 1]);
+      } else {
+        g.P.entries.push_back(rng.uniform(1, g.m) + rng.fraction());
+        g.P.entries.push_back(rng.uniform(1, g.n) + rng.fraction());
+      }
+    }
+    if (rng.chance(0.2)) sortColumnMajor(&g.P);
+    g.u = rng.selector(g.m, M);
+    g.v = rng.selector(g.n, N);
+    g.W.resize(static_cast<size_t>(g.m) * g.n);
+    for (double &w : g.W) w = wideValue(rng);
+    std::string context = "trial " + std::to_string(trial) + ", " + std::to_string(k) + " entries";
+    expectResult("flankmask", gatherInputs(g, false), plainGather(Gather::mask, g), context);
+    expectResult("flankscale", gatherInputs(g, true), plainGather(Gather::scale, g), context);
+    expectResult("flankinner", gatherInputs(g, true), plainGather(Gather::inner, g), context);
+  }
+}
+
 long peakResidentKilobytes() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -473,6 +705,79 @@ TEST(Sizes, BeyondThirtyTwoBitsAreRefusedOrCostNothing) {
   expectResult("flankprod", degenerate, Dense(huge, 0), "2^28 - 1 by 0");
   const long kAllowedKilobytes = 512 * 1024;
   EXPECT_LT(peakResidentKilobytes() - before, kAllowedKilobytes)
+      << "kilobytes of peak memory added";
+}
+
+// The peak resident memory since the last reset (VmHWM), in kilobytes;
+// resetPeak returns false where the kernel does not let a process reset it.
+bool resetPeak() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+  clear.flush();
+  return static_cast<bool>(clear);
+}
+
+long peakSinceReset() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// Calls flankprod and returns the resident memory its call added at its
+// peak, in kilobytes; the result is checked afterwards against the few
+// elements it holds (everything else zero), so that no reference of the
+// result's size is in memory during the call.
+long peakAddedByCall(const std::vector<ArrayPtr> &inputs, const std::map<size_t, double> &nonzero,
+                     const std::string &context) {
+  (void)resetPeak();
+  const long before = peakSinceReset();
+  CallResult r = plugin("flankprod").call(1, raw(inputs));
+  const long added = peakSinceReset() - before;
+  EXPECT_EQ(r.status, CallResult::Status::ok) << context << ": " << describe(r);
+  if (r.status != CallResult::Status::ok) return added;
+  const double *y = mxGetPr(r.outputs[0].get());
+  size_t count = mxGetNumberOfElements(r.outputs[0].get());
+  size_t held = 0;
+  for (size_t k = 0; k < count; ++k) {
+    if (y[k] == 0 && !std::signbit(y[k])) continue;
+    ++held;
+    auto want = nonzero.find(k);
+    EXPECT_TRUE(want != nonzero.end() && want->second == y[k])
+        << context << ": element " << k << " holds " << y[k];
+  }
+  EXPECT_EQ(held, nonzero.size()) << context;
+  return added;
+}
+
+// Grouping R by column and ordering L use counters for every column of R or
+// row of L only when the lists hold about as many pairs: a few pairs in a
+// 2^25-wide R or a 2^25-tall L must not cost counters for all 2^25 (128
+// MiB). Y, 256 MiB, is written at two elements only.
+TEST(Sizes, ScratchFollowsThePairsNotTheDeclaredSizes) {
+  if (!resetPeak()) GTEST_SKIP() << "/proc/self/clear_refs cannot be written here";
+  const double wide = 1 << 25;
+  const long kAllowedKilobytes = 48 * 1024;
+  std::vector<ArrayPtr> in;
+  // L: row 1 of X, then row 2. R: columns (1, 2) of X into column 7e6 of Y
+  // and (2, 1) into column 7, out of column order. X = [1 3; 2 4].
+  in.push_back(array(2, 3, {1, 1, 1, 2, 1, 2}));
+  in.push_back(array(2, 2, {1, 2, 3, 4}));
+  in.push_back(array(2, 5, {1, 7e6, 2, 7, 1, 7, 2, 7e6, 2, wide}));
+  EXPECT_LT(peakAddedByCall(in, {{6, 3 + 1 + 4 + 2}, {6999999, 1 + 3 + 2 + 4}}, "2^25-wide R"),
+            kAllowedKilobytes)
+      << "kilobytes of peak memory added";
+  in.clear();
+  // L: row 2 of X into row 9e6 of Y, row 1 into row 5, row 1 into row 9e6;
+  // R: columns (1, 2, 1, 2) of X into column 1.
+  in.push_back(array(2, 4, {9e6, 2, 5, 1, 9e6, 1, wide, 2}));
+  in.push_back(array(2, 2, {1, 2, 3, 4}));
+  in.push_back(array(2, 5, {1, 1, 2, 1, 1, 1, 2, 1, 2, 1}));
+  EXPECT_LT(peakAddedByCall(in, {{4, 1 + 3 + 1 + 3}, {8999999, 2 + 4 + 2 + 4 + 1 + 3 + 1 + 3}},
+                            "2^25-tall L"),
+            kAllowedKilobytes)
       << "kilobytes of peak memory added";
 }
 

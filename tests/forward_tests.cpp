@@ -28,14 +28,17 @@ void refuse(int, mxArray *[], int, const mxArray *const[]) {
 
 std::unique_ptr<mexhost::Plugin> open(const char *name) {
   std::string why;
-  auto plugin = mexhost::Plugin::open(std::string(TOOLBOX_PLUGIN_DIR) + "/" + name + ".mexa64", &why);
+  auto plugin =
+      mexhost::Plugin::open(std::string(TOOLBOX_PLUGIN_DIR) + "/" + name + ".mexa64", &why);
   EXPECT_TRUE(plugin) << why;
   return plugin;
 }
 
 class Forwarding : public testing::TestWithParam<const char *> {
  protected:
-  const char *constructor() const { return std::string(GetParam()) == "nullfill" ? "zeros" : "ones"; }
+  const char *constructor() const {
+    return std::string(GetParam()) == "nullfill" ? "zeros" : "ones";
+  }
   void SetUp() override {
     spyCalls.clear();
     original_ = mexhost::registerFunction(constructor(), nullptr);

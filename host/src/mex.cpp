@@ -231,41 +231,30 @@ CallResult Plugin::call(int nlhs, const std::vector<const mxArray *> &inputs,
     context.inputs.insert(input);
   }
   CallContext *outer = currentContext();
+  // An error ends the call: everything it obtained is reclaimed and the
+  // caller gets the identifier and message, no outputs.
+  auto endWithError = [&](const std::string &identifier, const std::string &message) {
+    setCurrentContext(outer);
+    reclaim(&context);
+    result.status = CallResult::Status::error;
+    result.identifier = identifier;
+    result.message = message;
+    result.hostCalls = context.hostCalls;
+    return std::move(result);
+  };
   setCurrentContext(&context);
   try {
     gateway_(nlhs, slots.data(), static_cast<int>(prhs.size()), prhs.data());
   } catch (const MexError &error) {
-    setCurrentContext(outer);
-    reclaim(&context);
-    result.status = CallResult::Status::error;
-    result.identifier = error.identifier;
-    result.message = error.message;
-    result.hostCalls = context.hostCalls;
-    return result;
+    return endWithError(error.identifier, error.message);
   } catch (const std::bad_alloc &) {
-    setCurrentContext(outer);
-    reclaim(&context);
-    result.status = CallResult::Status::error;
-    result.identifier = "MATLAB:nomem";
-    result.message = "Out of memory.";
-    result.hostCalls = context.hostCalls;
-    return result;
+    return endWithError("MATLAB:nomem", "Out of memory.");
   } catch (const std::exception &error) {
-    setCurrentContext(outer);
-    reclaim(&context);
-    result.status = CallResult::Status::error;
-    result.identifier = "MATLAB:unexpectedCPPexception";
-    result.message = std::string("Unexpected C++ exception: ") + error.what();
-    result.hostCalls = context.hostCalls;
-    return result;
+    return endWithError("MATLAB:unexpectedCPPexception",
+                        std::string("Unexpected C++ exception: ") + error.what());
   } catch (...) {
-    setCurrentContext(outer);
-    reclaim(&context);
-    result.status = CallResult::Status::error;
-    result.identifier = "MATLAB:unexpectedCPPexception";
-    result.message = "Unexpected C++ exception of unknown type.";
-    result.hostCalls = context.hostCalls;
-    return result;
+    return endWithError("MATLAB:unexpectedCPPexception",
+                        "Unexpected C++ exception of unknown type.");
   }
   setCurrentContext(outer);
   result.hostCalls = context.hostCalls;
@@ -306,6 +295,8 @@ mxClassID classFromName(const std::string &function, const std::string &classNam
   return it->second;
 }
 
+constexpr double kLargestDimension = 9007199254740992.0;  // 2^53
+
 size_t dimensionFrom(const std::string &function, double value) {
   if (!std::isfinite(value)) {
     raise(("MATLAB:" + function + ":nonFiniteSize").c_str(),
@@ -314,6 +305,12 @@ size_t dimensionFrom(const std::string &function, double value) {
   if (value != std::floor(value)) {
     raise(("MATLAB:" + function + ":nonIntegerSize").c_str(),
           function + ": dimensions must be integers");
+  }
+  // A size that no array can have is refused before it is converted: the
+  // conversion of a double beyond size_t's range is undefined.
+  if (value >= kLargestDimension) {
+    raise("MATLAB:array:SizeLimitExceeded",
+          function + ": requested array exceeds the maximum possible size");
   }
   return value < 0 ? 0 : static_cast<size_t>(value);
 }

@@ -244,54 +244,29 @@ size_t elementCount(const mxArray *array) {
   return total;
 }
 
+template <typename T>
+double loadAsDouble(const unsigned char *p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return static_cast<double>(v);
+}
+
 double elementAsDouble(const mxArray *array, size_t k, bool imaginary) {
   const auto *p = static_cast<const unsigned char *>(imaginary ? array->imag : array->real) +
                   k * classElementSize(array->classID);
   switch (array->classID) {
-    case mxDOUBLE_CLASS: {
-      double v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    }
-    case mxSINGLE_CLASS: {
-      float v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    }
+    case mxDOUBLE_CLASS: return loadAsDouble<double>(p);
+    case mxSINGLE_CLASS: return loadAsDouble<float>(p);
     case mxLOGICAL_CLASS: return *p != 0 ? 1.0 : 0.0;
-    case mxINT8_CLASS: return static_cast<int8_t>(*p);
-    case mxUINT8_CLASS: return *p;
+    case mxINT8_CLASS: return loadAsDouble<int8_t>(p);
+    case mxUINT8_CLASS: return loadAsDouble<uint8_t>(p);
     case mxCHAR_CLASS:
-    case mxUINT16_CLASS: {
-      uint16_t v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    }
-    case mxINT16_CLASS: {
-      int16_t v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    }
-    case mxINT32_CLASS: {
-      int32_t v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    }
-    case mxUINT32_CLASS: {
-      uint32_t v;
-      std::memcpy(&v, p, sizeof v);
-      return v;
-    }
-    case mxINT64_CLASS: {
-      int64_t v;
-      std::memcpy(&v, p, sizeof v);
-      return static_cast<double>(v);
-    }
-    case mxUINT64_CLASS: {
-      uint64_t v;
-      std::memcpy(&v, p, sizeof v);
-      return static_cast<double>(v);
-    }
+    case mxUINT16_CLASS: return loadAsDouble<uint16_t>(p);
+    case mxINT16_CLASS: return loadAsDouble<int16_t>(p);
+    case mxINT32_CLASS: return loadAsDouble<int32_t>(p);
+    case mxUINT32_CLASS: return loadAsDouble<uint32_t>(p);
+    case mxINT64_CLASS: return loadAsDouble<int64_t>(p);
+    case mxUINT64_CLASS: return loadAsDouble<uint64_t>(p);
     default: return 0.0;
   }
 }
