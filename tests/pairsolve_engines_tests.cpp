@@ -1,7 +1,11 @@
 // The engines of pairsolve against the plain engine (pairsolve_plain.h): on
 // many random matrices every engine must reach the same outcome, the same
 // assignment and the same cost bits; and every worked example of the case
-// file must hold on every engine, called directly.
+// file must hold on every engine, called directly. Each engine also runs
+// with its per-column structures made as small as they go (one summary
+// slot, one zero candidate, a log that holds one phase), so that the paths
+// taken when they overflow (reading or scanning the column, catching up
+// every column) run on most matrices.
 //
 // TOOLBOX_TEST_SCALE (a positive integer, default 1) multiplies the number
 // of random matrices.
@@ -32,12 +36,36 @@ struct Result {
   double cost;
 };
 
-Result runEngine(const std::vector<double> &C, int M, int N, Engine engine) {
+Result runEngine(const std::vector<double> &C, int M, int N, Engine engine,
+                 const Capacities &capacities = Capacities()) {
   Result result{SolveOutcome::complete, std::vector<double>(M, -1.0), -1.0};
-  CostSummary summary = checkCosts(C.data(), M, N);
   result.outcome =
-      solveWithFallback(result.assignment.data(), &result.cost, C.data(), M, N, summary, engine);
+      solveWithFallback(result.assignment.data(), &result.cost, C.data(), M, N, engine, capacities);
   return result;
+}
+
+// The engine choices every matrix goes through: the three as the plug-in
+// sizes them, then each with the smallest structures.
+struct Choice {
+  const char *name;
+  Engine engine;
+  Capacities capacities;
+};
+
+std::vector<Choice> engineChoices() {
+  Capacities oneSlot;
+  oneSlot.summarySlots = 1;
+  Capacities twoSlots;
+  twoSlots.summarySlots = 2;
+  Capacities smallDense;
+  smallDense.zeroSlots = 1;
+  smallDense.logEntries = 1;
+  return {{"automatic", Engine::automatic, Capacities()},
+          {"dense", Engine::dense, Capacities()},
+          {"exact", Engine::exact, Capacities()},
+          {"exact, one summary slot", Engine::exact, oneSlot},
+          {"exact, two summary slots", Engine::exact, twoSlots},
+          {"dense, one zero candidate, one-phase log", Engine::dense, smallDense}};
 }
 
 Result runPlain(const std::vector<double> &C, int M, int N) {
@@ -79,13 +107,15 @@ enum class Kind {
   nearLimit,      // integers near 2^52 (a few beyond: the exact engine must refuse)
   uniform,        // uniform doubles in [0, 1) times 2^-40, 1 or 2^40
   huge,           // costs near 1e307 with Inf: the substitute overflows, often fatally
+  twoScales,      // tiny costs beside costs near 1: (h + x) - h rounds small x to zero
+  oddHuge,        // odd integers just above 2^52, and their neighbours
   count
 };
 
 const char *kindName(Kind kind) {
   static const char *const names[] = {"smallIntegers", "integers", "forbidden",  "withNaN",
                                       "tenths",        "scaledUp", "scaledDown", "nearLimit",
-                                      "uniform",       "huge"};
+                                      "uniform",       "huge",     "twoScales",  "oddHuge"};
   return names[static_cast<int>(kind)];
 }
 
@@ -118,6 +148,10 @@ std::vector<double> randomMatrix(std::mt19937_64 &rng, Kind kind, int M, int N) 
         break;
       case Kind::uniform: x = unit(rng) * scale; break;
       case Kind::huge: x = u < 2 * share ? INFINITY : 1e307 * (1.0 + integer(3)); break;
+      case Kind::twoScales:
+        x = u < share ? std::ldexp(integer(3), -60) : 1.0 + std::ldexp(integer(63), -50);
+        break;
+      case Kind::oddHuge: x = 4503599627370496.0 + integer(40); break;
       case Kind::count: break;
     }
   }
@@ -130,20 +164,20 @@ struct Tally {
   long stuck = 0;        // matrices on which the plain engine cannot complete
 };
 
-// One matrix through the plain engine and the three engine choices.
+// One matrix through the plain engine and every engine choice.
 void compareEngines(const std::vector<double> &C, int M, int N, Kind kind, Tally &tally) {
   Result expected = runPlain(C, M, N);
   ++tally.matrices;
   tally.stuck += expected.outcome == SolveOutcome::stuck;
-  for (Engine engine : {Engine::automatic, Engine::dense, Engine::exact}) {
-    Result actual = runEngine(C, M, N, engine);
-    if (engine == Engine::exact) {
+  std::vector<Choice> choices = engineChoices();
+  for (size_t i = 0; i < choices.size(); ++i) {
+    const Choice &choice = choices[i];
+    Result actual = runEngine(C, M, N, choice.engine, choice.capacities);
+    if (choice.engine == Engine::exact) {
       if (actual.outcome == SolveOutcome::inexact) continue;
-      ++tally.exactSolves;
+      tally.exactSolves += choice.capacities.summarySlots == kSummarySlots;
     }
-    const char *name = engine == Engine::automatic ? "automatic"
-                       : engine == Engine::dense   ? "dense"
-                                                   : "exact";
+    const char *name = choice.name;
     ASSERT_EQ(actual.outcome, expected.outcome) << name << " on " << describe(C, M, N);
     ASSERT_EQ(actual.assignment, expected.assignment) << name << " on " << describe(C, M, N);
     ASSERT_TRUE(sameBits(actual.cost, expected.cost))
@@ -161,12 +195,24 @@ void compareEngines(const std::vector<double> &C, int M, int N, Kind kind, Tally
 }
 
 // Sizes 1 to 60, most of them small (where ties and special cases are
-// dense), a third square.
+// dense): a third square, a sixth two to three times wider than tall (many
+// columns never starred), a sixth the other way round.
 void randomShape(std::mt19937_64 &rng, int &M, int &N) {
   static const int kLimits[] = {4, 8, 16, 60};
   int limit = kLimits[rng() % 4];
   M = 1 + static_cast<int>(rng() % limit);
-  N = rng() % 3 == 0 ? M : 1 + static_cast<int>(rng() % limit);
+  N = 1 + static_cast<int>(rng() % limit);
+  int form = static_cast<int>(rng() % 6);
+  int factor = 2 + static_cast<int>(rng() % 2);
+  if (form < 2) {
+    N = M;
+  } else if (form == 2) {
+    M = (M + factor - 1) / factor;
+    N = M * factor;
+  } else if (form == 3) {
+    N = (N + factor - 1) / factor;
+    M = N * factor;
+  }
 }
 
 TEST(PairsolveEngines, MatchThePlainEngineOnRandomMatrices) {
@@ -188,7 +234,8 @@ TEST(PairsolveEngines, MatchThePlainEngineOnRandomMatrices) {
     total.stuck += tally.stuck;
     if (HasFatalFailure()) return;
   }
-  std::printf("total          %7ld matrices compared on three engine choices\n", total.matrices);
+  std::printf("total          %7ld matrices compared on %zu engine choices\n", total.matrices,
+              engineChoices().size());
   // The comparison must have covered solves that cannot complete.
   EXPECT_GT(total.stuck, 0);
 }
@@ -205,6 +252,70 @@ TEST(PairsolveEngines, MatchThePlainEngineOnLargerMatrices) {
                      tally);
     }
   }
+}
+
+// The check of C reads costs two at a time and gathers line minima and
+// maxima for the exact engine: a special cost at every place of small
+// matrices (first or second of a pair, the odd last row, wide and tall) must
+// be seen. A finite negative cost is refused wherever it is, NaN and Inf
+// before it or not; -0.0 is a zero.
+TEST(PairsolveEngines, NegativeCostsAreRefusedAtEveryPlace) {
+  std::mt19937_64 rng(0xc0575);
+  int checked = 0;
+  for (int M = 1; M <= 5; ++M) {
+    for (int N = 1; N <= 5; ++N) {
+      for (int place = 0; place < M * N; ++place) {
+        for (int variant = 0; variant < 3; ++variant) {
+          std::vector<double> C(static_cast<size_t>(M) * N);
+          for (double &x : C) x = static_cast<double>(rng() % 4);
+          C[place] = variant == 2 ? -0.0 : -1.0;
+          if (variant == 1) {
+            if (place > 0) C[place - 1] = NAN;
+            if (place + 1 < M * N) C[place + 1] = INFINITY;
+          }
+          for (const Choice &choice : engineChoices()) {
+            if (variant == 2) {
+              Result expected = runPlain(C, M, N);
+              Result actual = runEngine(C, M, N, choice.engine, choice.capacities);
+              if (actual.outcome == SolveOutcome::inexact) continue;
+              EXPECT_EQ(actual.assignment, expected.assignment) << choice.name << describe(C, M, N);
+              continue;
+            }
+            try {
+              runEngine(C, M, N, choice.engine, choice.capacities);
+              ADD_FAILURE() << choice.name << ": no error on " << describe(C, M, N);
+            } catch (const mexhost::MexError &error) {
+              EXPECT_EQ(error.message, "All matrix elements have to be non-negative.");
+            }
+            ++checked;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(checked, 2000);
+}
+
+// Integer costs but for one Inf, NaN, non-integer or odd integer above 2^52
+// (which the check cannot tell from a non-integer), at every place: the line
+// statistics and the exact engine's admission must account for it.
+TEST(PairsolveEngines, OneSpecialCostAtEveryPlace) {
+  std::mt19937_64 rng(0x5bec1a1);
+  const double specials[] = {INFINITY, NAN, 0.5, 4503599627370497.0};
+  Tally tally;
+  for (int M = 1; M <= 5 && !HasFatalFailure(); ++M) {
+    for (int N = 1; N <= 5 && !HasFatalFailure(); ++N) {
+      for (int place = 0; place < M * N; ++place) {
+        for (double special : specials) {
+          std::vector<double> C(static_cast<size_t>(M) * N);
+          for (double &x : C) x = static_cast<double>(rng() % 6);
+          C[place] = special;
+          compareEngines(C, M, N, Kind::withNaN, tally);
+        }
+      }
+    }
+  }
+  EXPECT_GT(tally.exactSolves, 400);  // the Inf and 0.5 matrices at least
 }
 
 // Every worked example with a matrix argument, on each engine directly.
