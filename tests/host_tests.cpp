@@ -96,6 +96,9 @@ TEST(Contract, AnErrorReclaimsScratchAndArrays) {
   EXPECT_TRUE(r.outputs.empty());
   EXPECT_EQ(mexhost::liveScratchBlocks(), scratchBefore);
   EXPECT_EQ(mexhost::liveArrays(), arraysBefore);
+  // The fault name's copy is released before the two blocks are taken; both
+  // are held at once when the error is raised.
+  EXPECT_EQ(r.peakScratchBytes, size_t(1 << 20) + 10 * 8);
 }
 
 TEST(Contract, ErrorsWithoutIdentifiersAndForeignExceptions) {

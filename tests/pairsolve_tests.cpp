@@ -13,6 +13,9 @@ namespace {
 
 using mexhost::ArrayPtr;
 
+// A bound on the scratch per row and per column of an integer solve.
+constexpr size_t kScratchBytesPerLine = 512;
+
 const mexhost::Plugin &plugin() {
   static std::unique_ptr<mexhost::Plugin> p = [] {
     std::string why;
@@ -186,6 +189,36 @@ TEST(PairsolveLarge, AThousandByThousandSolveFinishes) {
     sum += C[r + static_cast<size_t>(n) * (c - 1)];
   }
   EXPECT_EQ(s.cost, sum);
+}
+
+// Integer costs are solved without scratch of matrix size: the peak of
+// mxMalloc'd bytes grows with M + N, in every shape. Real-valued costs keep a
+// working matrix, which the same measure sees.
+TEST(PairsolveLarge, IntegerCostsNeedScratchInRowsPlusColumns) {
+  std::mt19937 rng(2000);
+  std::uniform_int_distribution<int> value(0, 1000);
+  struct Shape {
+    int M, N;
+  } shapes[] = {{1500, 1500}, {600, 1800}, {1800, 600}};
+  for (const Shape &shape : shapes) {
+    std::vector<double> C(static_cast<size_t>(shape.M) * shape.N);
+    for (double &v : C) v = value(rng);
+    ArrayPtr input(mxCreateDoubleMatrix_730(shape.M, shape.N, mxREAL));
+    std::copy(C.begin(), C.end(), mxGetPr(input.get()));
+    mexhost::CallResult r = plugin().call(2, {input.get()});
+    ASSERT_EQ(r.status, mexhost::CallResult::Status::ok) << r.identifier << " " << r.message;
+    std::printf("%d x %d integer costs: peak scratch %zu bytes\n", shape.M, shape.N,
+                r.peakScratchBytes);
+    EXPECT_LE(r.peakScratchBytes, kScratchBytesPerLine * (shape.M + shape.N))
+        << shape.M << " x " << shape.N;
+  }
+  int n = 300;
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  ArrayPtr real(mxCreateDoubleMatrix_730(n, n, mxREAL));
+  for (int k = 0; k < n * n; ++k) mxGetPr(real.get())[k] = unit(rng);
+  mexhost::CallResult r = plugin().call(2, {real.get()});
+  ASSERT_EQ(r.status, mexhost::CallResult::Status::ok);
+  EXPECT_GE(r.peakScratchBytes, sizeof(double) * n * n);
 }
 
 }  // namespace

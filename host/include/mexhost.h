@@ -40,6 +40,7 @@ struct CallResult {
   std::string message;                  // status error
   std::vector<std::string> violations;  // status violation: every contract breach found
   int hostCalls = 0;                    // mexCallMATLAB / mexCallMATLABWithObject calls made
+  size_t peakScratchBytes = 0;          // most mxMalloc/mxCalloc/mxRealloc bytes held at once
 };
 
 class MEX_API Plugin {

@@ -36,6 +36,8 @@ namespace mexhost {
 
 struct CallContext {
   std::unordered_map<void *, size_t> scratch;  // live mxMalloc blocks and their sizes
+  size_t scratchBytes = 0;                     // sum of the sizes in scratch
+  size_t peakScratchBytes = 0;                 // the largest scratchBytes reached
   std::unordered_set<mxArray *> created;       // arrays created during the call, not destroyed
   std::unordered_set<const mxArray *> inputs;  // the call's inputs
   std::vector<std::string> violations;         // breaches noticed while the call ran

@@ -240,6 +240,7 @@ CallResult Plugin::call(int nlhs, const std::vector<const mxArray *> &inputs,
     result.identifier = identifier;
     result.message = message;
     result.hostCalls = context.hostCalls;
+    result.peakScratchBytes = context.peakScratchBytes;
     return std::move(result);
   };
   setCurrentContext(&context);
@@ -258,6 +259,7 @@ CallResult Plugin::call(int nlhs, const std::vector<const mxArray *> &inputs,
   }
   setCurrentContext(outer);
   result.hostCalls = context.hostCalls;
+  result.peakScratchBytes = context.peakScratchBytes;
   finishNormalReturn(context, name_, nlhs, slots.data(), inputs, before, result);
   reclaim(&context);
   return result;

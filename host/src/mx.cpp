@@ -26,6 +26,25 @@ std::atomic<long> liveScratchCount{0};
 // The largest data block of one array; MATLAB has a limit like it.
 std::atomic<size_t> arrayByteLimit{std::numeric_limits<size_t>::max()};
 
+// Scratch block bookkeeping of the running call: live blocks, their bytes,
+// and the peak those bytes reached.
+void holdScratch(CallContext *context, void *block, size_t bytes) {
+  context->scratch[block] = bytes;
+  context->scratchBytes += bytes;
+  if (context->scratchBytes > context->peakScratchBytes) {
+    context->peakScratchBytes = context->scratchBytes;
+  }
+}
+
+// Forgets a block; false if the call does not hold it.
+bool releaseScratch(CallContext *context, void *block) {
+  auto found = context->scratch.find(block);
+  if (found == context->scratch.end()) return false;
+  context->scratchBytes -= found->second;
+  context->scratch.erase(found);
+  return true;
+}
+
 void note(const std::string &violation) {
   if (CallContext *context = tlsContext) {
     context->violations.push_back(violation);
@@ -289,6 +308,7 @@ void reclaim(CallContext *context) {
     --mexhost::liveScratchCount;
   }
   context->scratch.clear();
+  context->scratchBytes = 0;
   for (mxArray *array : context->created) {
     freeData(array);
     delete array;
@@ -492,7 +512,7 @@ void *mxMalloc(size_t n) {
           "Out of memory. mxMalloc could not allocate " + std::to_string(n) + " bytes.");
   }
   if (mexhost::CallContext *context = mexhost::currentContext()) {
-    context->scratch[block] = n;
+    mexhost::holdScratch(context, block, n);
     ++mexhost::liveScratchCount;
   }
   return block;
@@ -508,7 +528,7 @@ void *mxCalloc(size_t n, size_t size) {
           "Out of memory. mxCalloc could not allocate " + std::to_string(n * size) + " bytes.");
   }
   if (mexhost::CallContext *context = mexhost::currentContext()) {
-    context->scratch[block] = n * size;
+    mexhost::holdScratch(context, block, n * size);
     ++mexhost::liveScratchCount;
   }
   return block;
@@ -529,8 +549,8 @@ void *mxRealloc(void *ptr, size_t size) {
     if (ptr == nullptr) {
       ++mexhost::liveScratchCount;
     }
-    context->scratch.erase(ptr);
-    context->scratch[block] = size;
+    if (ptr != nullptr) mexhost::releaseScratch(context, ptr);
+    mexhost::holdScratch(context, block, size);
   }
   return block;
 }
@@ -540,7 +560,7 @@ void mxFree(void *ptr) {
     return;
   }
   if (mexhost::CallContext *context = mexhost::currentContext()) {
-    if (context->scratch.erase(ptr) == 0) {
+    if (!mexhost::releaseScratch(context, ptr)) {
       note("mxFree of a block that this call did not obtain from mxMalloc/mxCalloc");
       return;
     }
