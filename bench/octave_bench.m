@@ -5,11 +5,18 @@
 %
 % Prints one line per measurement:
 %   RESULT|plug-in|shape|our seconds|anchor expression|anchor seconds|items
-% with the median over the repetitions (after one warm-up call each).
+% with the median over the repetitions (after warm-up calls).
 1;
 
 function t = median_time (f, reps)
-  f ();  % warm-up: loads the plug-in, touches the data
+  % Calls made before timing. The first calls after a new output size pay
+  % for the C library's allocator settling (fresh pages from the kernel, at
+  % several microseconds per page on virtual machines); with one warm-up
+  % call that cost reached the median of some rows, on either side.
+  warmup_calls = 3;
+  for k = 1:warmup_calls
+    f ();  % loads the plug-in, touches the data, settles the allocator
+  endfor
   times = zeros (1, reps);
   for k = 1:reps
     tic;
