@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "gather.h"
+#include "largeoutput.h"
 #include "mex.h"
 #include "mexgateway.h"
 
@@ -44,7 +45,7 @@ void flankmask(double *Y, std::int32_t m, const double *X, std::int32_t M, const
 MEX_EXPORT void mexFunction(int /*nlhs*/, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   GatherCall call;
   if (!startGather(kForm, nrhs, prhs, &call)) return;
-  plhs[0] = mxCreateDoubleMatrix(call.m, call.n, mxREAL);
+  plhs[0] = largeoutput::createZeroDoubleMatrix(call.m, call.n);
   flankmask(mxGetPr(plhs[0]), call.m, mxGetPr(prhs[kSlotX]), call.M, mxGetPr(prhs[kSlotU]),
             mxGetPr(prhs[kSlotV]), call.pattern.get(), call.k);
   call.pattern.reset();

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "gather.h"
+#include "largeoutput.h"
 #include "mex.h"
 #include "mexgateway.h"
 
@@ -47,7 +48,7 @@ void flankscale(double *Y, std::int32_t m, const double *X, std::int32_t M, cons
 MEX_EXPORT void mexFunction(int /*nlhs*/, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   GatherCall call;
   if (!startGather(kForm, nrhs, prhs, &call)) return;
-  plhs[0] = mxCreateDoubleMatrix(call.m, call.n, mxREAL);
+  plhs[0] = largeoutput::createZeroDoubleMatrix(call.m, call.n);
   flankscale(mxGetPr(plhs[0]), call.m, mxGetPr(prhs[kSlotX]), call.M, mxGetPr(prhs[kSlotU]),
              mxGetPr(prhs[kSlotV]), mxGetPr(prhs[kSlotW]), call.pattern.get(), call.k);
   call.pattern.reset();

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "largeoutput.h"
 #include "mex.h"
 #include "mexgateway.h"
 
@@ -256,7 +257,7 @@ MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *
   const Count n = static_cast<Count>(mxGetNumberOfElements(image));
   const mwSize dims[kOutputDims] = {static_cast<mwSize>(mxGetM(image)),
                                     static_cast<mwSize>(mxGetN(image)), kChannels};
-  plhs[0] = mxCreateNumericArray(kOutputDims, dims, mxUINT8_CLASS, mxREAL);
+  plhs[0] = largeoutput::createUnfilledArray(kOutputDims, dims, mxUINT8_CLASS);
 
   const Count P = static_cast<Count>(mxGetM(map));
   const size_t tableBytes = static_cast<size_t>(P);

@@ -133,6 +133,13 @@ MX_API mxArray *mxCreateNumericArray_700(int ndim, const int *dims, mxClassID cl
                                          mxComplexity flag);
 MX_API mxArray *mxCreateNumericArray_730(size_t ndim, const size_t *dims, mxClassID classid,
                                          mxComplexity flag);
+MX_API mxArray *mxCreateUninitNumericMatrix_700(int m, int n, mxClassID classid, mxComplexity flag);
+MX_API mxArray *mxCreateUninitNumericMatrix_730(size_t m, size_t n, mxClassID classid,
+                                                mxComplexity flag);
+MX_API mxArray *mxCreateUninitNumericArray_700(int ndim, const int *dims, mxClassID classid,
+                                               mxComplexity flag);
+MX_API mxArray *mxCreateUninitNumericArray_730(size_t ndim, const size_t *dims, mxClassID classid,
+                                               mxComplexity flag);
 MX_API mxArray *mxCreateLogicalMatrix_700(int m, int n);
 MX_API mxArray *mxCreateLogicalMatrix_730(size_t m, size_t n);
 MX_API mxArray *mxCreateSparse_700(int m, int n, int nzmax, mxComplexity flag);
@@ -162,6 +169,8 @@ MX_API size_t mxGetNzmax(const mxArray *pa);
 #define mxCreateDoubleMatrix MX_SIZE_FAMILY(mxCreateDoubleMatrix)
 #define mxCreateNumericMatrix MX_SIZE_FAMILY(mxCreateNumericMatrix)
 #define mxCreateNumericArray MX_SIZE_FAMILY(mxCreateNumericArray)
+#define mxCreateUninitNumericMatrix MX_SIZE_FAMILY(mxCreateUninitNumericMatrix)
+#define mxCreateUninitNumericArray MX_SIZE_FAMILY(mxCreateUninitNumericArray)
 #define mxCreateLogicalMatrix MX_SIZE_FAMILY(mxCreateLogicalMatrix)
 #define mxCreateSparse MX_SIZE_FAMILY(mxCreateSparse)
 #define mxCreateSparseLogicalMatrix MX_SIZE_FAMILY(mxCreateSparseLogicalMatrix)

@@ -152,6 +152,24 @@ mxArray *createDense(std::vector<size_t> dims, mxClassID classID, mxComplexity f
   return array;
 }
 
+// An array whose elements the plug-in promises to write. Its small data
+// blocks are filled with a pattern no plug-in writes by chance, so that an
+// element left unwritten shows in the tests' exact comparisons; large ones
+// are left as allocated (zero pages not yet touched), so that creating them
+// costs what an uninitialised array costs in MATLAB and Octave.
+constexpr unsigned char kUninitialisedByte = 0xA5;
+constexpr size_t kPatternFillLimit = kHugePageThreshold;
+
+mxArray *createUninitialised(std::vector<size_t> dims, mxClassID classID, mxComplexity flag) {
+  mxArray *array = createDense(std::move(dims), classID, flag);
+  size_t bytes = mxGetNumberOfElements(array) * mxGetElementSize(array);
+  if (bytes < kPatternFillLimit) {
+    std::memset(array->real, kUninitialisedByte, bytes);
+    if (array->isComplex) std::memset(array->imag, kUninitialisedByte, bytes);
+  }
+  return array;
+}
+
 mxArray *createSparse(size_t m, size_t n, size_t nzmax, mxClassID classID, mxComplexity flag) {
   if (nzmax == 0) {
     nzmax = 1;
@@ -650,6 +668,29 @@ mxArray *mxCreateNumericMatrix_700(int m, int n, mxClassID classid, mxComplexity
 
 mxArray *mxCreateNumericMatrix_730(size_t m, size_t n, mxClassID classid, mxComplexity flag) {
   return mexhost::createDense({m, n}, classid, flag);
+}
+
+mxArray *mxCreateUninitNumericMatrix_700(int m, int n, mxClassID classid, mxComplexity flag) {
+  return mexhost::createUninitialised({mexhost::checkNonNegative(m), mexhost::checkNonNegative(n)},
+                                      classid, flag);
+}
+
+mxArray *mxCreateUninitNumericMatrix_730(size_t m, size_t n, mxClassID classid, mxComplexity flag) {
+  return mexhost::createUninitialised({m, n}, classid, flag);
+}
+
+mxArray *mxCreateUninitNumericArray_700(int ndim, const int *dims, mxClassID classid,
+                                        mxComplexity flag) {
+  std::vector<size_t> sizes;
+  for (int d = 0; d < ndim; ++d) {
+    sizes.push_back(mexhost::checkNonNegative(dims[d]));
+  }
+  return mexhost::createUninitialised(sizes, classid, flag);
+}
+
+mxArray *mxCreateUninitNumericArray_730(size_t ndim, const size_t *dims, mxClassID classid,
+                                        mxComplexity flag) {
+  return mexhost::createUninitialised(std::vector<size_t>(dims, dims + ndim), classid, flag);
 }
 
 mxArray *mxCreateNumericArray_700(int ndim, const int *dims, mxClassID classid, mxComplexity flag) {
