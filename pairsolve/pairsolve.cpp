@@ -678,6 +678,32 @@ inline __m128d applyOperations(__m128d x, const double *h, const Operations &ops
   }
   return x;
 }
+
+// Four pairs at once: their chains of operations overlap.
+inline void applyOperations(__m128d &v0, __m128d &v1, __m128d &v2, __m128d &v3, const double *h,
+                            const Operations &ops) {
+  for (int t = ops.subtractFrom; t < ops.addFrom; ++t) {
+    __m128d s = _mm_set1_pd(h[t]);
+    v0 = _mm_sub_pd(v0, s);
+    v1 = _mm_sub_pd(v1, s);
+    v2 = _mm_sub_pd(v2, s);
+    v3 = _mm_sub_pd(v3, s);
+  }
+  for (int t = ops.addFrom; t < ops.bothFrom; ++t) {
+    __m128d s = _mm_set1_pd(h[t]);
+    v0 = _mm_add_pd(s, v0);
+    v1 = _mm_add_pd(s, v1);
+    v2 = _mm_add_pd(s, v2);
+    v3 = _mm_add_pd(s, v3);
+  }
+  for (int t = ops.bothFrom; t < ops.end; ++t) {
+    __m128d s = _mm_set1_pd(h[t]);
+    v0 = _mm_sub_pd(_mm_add_pd(s, v0), s);
+    v1 = _mm_sub_pd(_mm_add_pd(s, v1), s);
+    v2 = _mm_sub_pd(_mm_add_pd(s, v2), s);
+    v3 = _mm_sub_pd(_mm_add_pd(s, v3), s);
+  }
+}
 #endif
 
 // x[i] for i in [from, to) go through the same operations.
@@ -685,30 +711,9 @@ void applyToRange(double *x, int from, int to, const double *h, const Operations
   int i = from;
 #if defined(__SSE2__)
   for (; i + 8 <= to; i += 8) {
-    // Four pairs at once: their chains of operations overlap.
     __m128d v0 = _mm_loadu_pd(x + i), v1 = _mm_loadu_pd(x + i + 2);
     __m128d v2 = _mm_loadu_pd(x + i + 4), v3 = _mm_loadu_pd(x + i + 6);
-    for (int t = ops.subtractFrom; t < ops.addFrom; ++t) {
-      __m128d s = _mm_set1_pd(h[t]);
-      v0 = _mm_sub_pd(v0, s);
-      v1 = _mm_sub_pd(v1, s);
-      v2 = _mm_sub_pd(v2, s);
-      v3 = _mm_sub_pd(v3, s);
-    }
-    for (int t = ops.addFrom; t < ops.bothFrom; ++t) {
-      __m128d s = _mm_set1_pd(h[t]);
-      v0 = _mm_add_pd(s, v0);
-      v1 = _mm_add_pd(s, v1);
-      v2 = _mm_add_pd(s, v2);
-      v3 = _mm_add_pd(s, v3);
-    }
-    for (int t = ops.bothFrom; t < ops.end; ++t) {
-      __m128d s = _mm_set1_pd(h[t]);
-      v0 = _mm_sub_pd(_mm_add_pd(s, v0), s);
-      v1 = _mm_sub_pd(_mm_add_pd(s, v1), s);
-      v2 = _mm_sub_pd(_mm_add_pd(s, v2), s);
-      v3 = _mm_sub_pd(_mm_add_pd(s, v3), s);
-    }
+    applyOperations(v0, v1, v2, v3, h, ops);
     _mm_storeu_pd(x + i, v0);
     _mm_storeu_pd(x + i + 2, v1);
     _mm_storeu_pd(x + i + 4, v2);
@@ -729,27 +734,7 @@ void applyToRows(double *column, const int *rows, int m, const double *h, const 
     __m128d v1 = _mm_loadh_pd(_mm_load_sd(column + r[2]), column + r[3]);
     __m128d v2 = _mm_loadh_pd(_mm_load_sd(column + r[4]), column + r[5]);
     __m128d v3 = _mm_loadh_pd(_mm_load_sd(column + r[6]), column + r[7]);
-    for (int t = ops.subtractFrom; t < ops.addFrom; ++t) {
-      __m128d s = _mm_set1_pd(h[t]);
-      v0 = _mm_sub_pd(v0, s);
-      v1 = _mm_sub_pd(v1, s);
-      v2 = _mm_sub_pd(v2, s);
-      v3 = _mm_sub_pd(v3, s);
-    }
-    for (int t = ops.addFrom; t < ops.bothFrom; ++t) {
-      __m128d s = _mm_set1_pd(h[t]);
-      v0 = _mm_add_pd(s, v0);
-      v1 = _mm_add_pd(s, v1);
-      v2 = _mm_add_pd(s, v2);
-      v3 = _mm_add_pd(s, v3);
-    }
-    for (int t = ops.bothFrom; t < ops.end; ++t) {
-      __m128d s = _mm_set1_pd(h[t]);
-      v0 = _mm_sub_pd(_mm_add_pd(s, v0), s);
-      v1 = _mm_sub_pd(_mm_add_pd(s, v1), s);
-      v2 = _mm_sub_pd(_mm_add_pd(s, v2), s);
-      v3 = _mm_sub_pd(_mm_add_pd(s, v3), s);
-    }
+    applyOperations(v0, v1, v2, v3, h, ops);
     _mm_storel_pd(column + r[0], v0);
     _mm_storeh_pd(column + r[1], v0);
     _mm_storel_pd(column + r[2], v1);

@@ -211,6 +211,15 @@ size_t checkNonNegative(int value) {
   return static_cast<size_t>(value);
 }
 
+// The sizes of a 32-bit dimension vector; negative sizes are refused.
+std::vector<size_t> sizesOf(int ndim, const int *dims) {
+  std::vector<size_t> sizes;
+  for (int d = 0; d < ndim; ++d) {
+    sizes.push_back(checkNonNegative(dims[d]));
+  }
+  return sizes;
+}
+
 int narrow32(size_t value, const char *what) {
   if (value > static_cast<size_t>(std::numeric_limits<int>::max())) {
     raise("mexhost:sizeExceeds32Bit",
@@ -681,11 +690,7 @@ mxArray *mxCreateUninitNumericMatrix_730(size_t m, size_t n, mxClassID classid, 
 
 mxArray *mxCreateUninitNumericArray_700(int ndim, const int *dims, mxClassID classid,
                                         mxComplexity flag) {
-  std::vector<size_t> sizes;
-  for (int d = 0; d < ndim; ++d) {
-    sizes.push_back(mexhost::checkNonNegative(dims[d]));
-  }
-  return mexhost::createUninitialised(sizes, classid, flag);
+  return mexhost::createUninitialised(mexhost::sizesOf(ndim, dims), classid, flag);
 }
 
 mxArray *mxCreateUninitNumericArray_730(size_t ndim, const size_t *dims, mxClassID classid,
@@ -694,11 +699,7 @@ mxArray *mxCreateUninitNumericArray_730(size_t ndim, const size_t *dims, mxClass
 }
 
 mxArray *mxCreateNumericArray_700(int ndim, const int *dims, mxClassID classid, mxComplexity flag) {
-  std::vector<size_t> sizes;
-  for (int d = 0; d < ndim; ++d) {
-    sizes.push_back(mexhost::checkNonNegative(dims[d]));
-  }
-  return mexhost::createDense(sizes, classid, flag);
+  return mexhost::createDense(mexhost::sizesOf(ndim, dims), classid, flag);
 }
 
 mxArray *mxCreateNumericArray_730(size_t ndim, const size_t *dims, mxClassID classid,
