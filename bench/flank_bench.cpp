@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "benchhost.h"
 #include "mexhost.h"
 
 #if defined(TOOLBOX_HAVE_EIGEN)
@@ -31,24 +32,8 @@ namespace {
 
 using mexhost::ArrayPtr;
 
-const mexhost::Plugin &plugin(const std::string &name) {
-  static std::map<std::string, std::unique_ptr<mexhost::Plugin>> plugins;
-  auto &slot = plugins[name];
-  if (!slot) {
-    std::string why;
-    slot = mexhost::Plugin::open(std::string(TOOLBOX_PLUGIN_DIR) + "/" + name + ".mexa64", &why);
-    if (!slot) throw std::runtime_error(why);
-  }
-  return *slot;
-}
-
-// One call with the host's input fingerprinting off; the outputs are freed.
-void callPlugin(benchmark::State &state, const mexhost::Plugin &p,
-                const std::vector<const mxArray *> &inputs) {
-  mexhost::CallResult r = p.call(1, inputs, mexhost::Plugin::InputCheck::none);
-  if (r.status != mexhost::CallResult::Status::ok) state.SkipWithError(r.message.c_str());
-  benchmark::DoNotOptimize(r.outputs.data());
-}
+using benchhost::callPlugin;
+using benchhost::plugin;
 
 ArrayPtr doubleMatrix(size_t rows, size_t cols) {
   return ArrayPtr(mxCreateDoubleMatrix_730(rows, cols, mxREAL));
@@ -160,7 +145,7 @@ int64_t productTerms(const ProductData &d) {
 void BM_flankprod(benchmark::State &state, ProductShape shape) {
   ProductData &d = productData(shape);
   const mexhost::Plugin &p = plugin("flankprod");
-  for (auto _ : state) callPlugin(state, p, {d.L.get(), d.X.get(), d.R.get()});
+  for (auto _ : state) callPlugin(state, p, 1, {d.L.get(), d.X.get(), d.R.get()});
   state.SetItemsProcessed(state.iterations() * productTerms(d));
 }
 BENCHMARK_CAPTURE(BM_flankprod, select, ProductShape::select)
@@ -276,7 +261,7 @@ void BM_gather(benchmark::State &state, const char *name, Selectors selectors, b
   std::vector<const mxArray *> inputs = {g.u.get(), g.X.get(), g.v.get(),
                                          shuffled ? g.shuffledP.get() : g.P.get()};
   if (std::string(name) != "flankmask") inputs.push_back(g.W.get());
-  for (auto _ : state) callPlugin(state, p, inputs);
+  for (auto _ : state) callPlugin(state, p, 1, inputs);
   state.SetItemsProcessed(state.iterations() * kPatternEntries);
 }
 BENCHMARK_CAPTURE(BM_gather, mask, "flankmask", Selectors::random, false)

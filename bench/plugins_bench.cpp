@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "benchhost.h"
 #include "mexhost.h"
 
 #if defined(TOOLBOX_HAVE_EIGEN)
@@ -20,24 +21,8 @@ namespace {
 
 using mexhost::ArrayPtr;
 
-const mexhost::Plugin &plugin(const std::string &name) {
-  static std::map<std::string, std::unique_ptr<mexhost::Plugin>> plugins;
-  auto &slot = plugins[name];
-  if (!slot) {
-    std::string why;
-    slot = mexhost::Plugin::open(std::string(TOOLBOX_PLUGIN_DIR) + "/" + name + ".mexa64", &why);
-    if (!slot) throw std::runtime_error(why);
-  }
-  return *slot;
-}
-
-// One call with the host's input fingerprinting off; the outputs are freed.
-void callPlugin(benchmark::State &state, const mexhost::Plugin &p, int nlhs,
-                const std::vector<const mxArray *> &inputs) {
-  mexhost::CallResult r = p.call(nlhs, inputs, mexhost::Plugin::InputCheck::none);
-  if (r.status != mexhost::CallResult::Status::ok) state.SkipWithError(r.message.c_str());
-  benchmark::DoNotOptimize(r.outputs.data());
-}
+using benchhost::callPlugin;
+using benchhost::plugin;
 
 // --- memory bandwidth -----------------------------------------------------
 
