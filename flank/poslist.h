@@ -24,7 +24,6 @@
 #define FLANK_POSLIST_H
 
 #include <cmath>
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -32,6 +31,7 @@
 #include <memory>
 #include <new>
 
+#include "failure.h"
 #include "mex.h"
 
 namespace {
@@ -52,45 +52,13 @@ constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 constexpr double kTruncationFloor = -2147483649.0;
 constexpr double kTruncationCeiling = 2147483648.0;
 constexpr std::size_t kListRows = 2;
-constexpr std::size_t kMessageLength = 512;
-constexpr std::size_t kIdentifierLength = 96;
 constexpr std::size_t kValueTextLength = 32;
 
 // The message of the dimension error, raised as plain text without identifier.
 constexpr char kDimensionMessage[] = "incorrect dimension";
 
-// A failed check: the condition word of the identifier "NAME:condition"
-// (empty for the plain-text dimension error) and the message.
-struct Failure {
-  const char *condition = nullptr;
-  char message[kMessageLength] = {};
-};
-
-// Records a failure; always returns false, so checks can end with it.
-__attribute__((format(printf, 3, 4))) inline bool fail(Failure *failure, const char *condition,
-                                                       const char *format, ...) {
-  failure->condition = condition;
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(failure->message, sizeof failure->message, format, args);
-  va_end(args);
-  return false;
-}
-
 inline bool failDimension(Failure *failure) {
   return fail(failure, "", "%s", kDimensionMessage);
-}
-
-// Raises the failure through the host: the dimension error with
-// mexErrMsgTxt, every other one with the identifier "plugin:condition".
-inline void raiseFailure(const char *plugin, const Failure &failure) {
-  if (failure.condition[0] == '\0') {
-    mexErrMsgTxt(failure.message);
-    return;
-  }
-  char identifier[kIdentifierLength];
-  std::snprintf(identifier, sizeof identifier, "%s:%s", plugin, failure.condition);
-  mexErrMsgIdAndTxt(identifier, "%s", failure.message);
 }
 
 // A value as MATLAB writes it: NaN, Inf, -Inf, or up to 15 digits.

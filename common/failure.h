@@ -1,0 +1,81 @@
+// failure.h: how a plug-in fails. Checks and kernels never raise: they
+// describe what is wrong in a Failure and return false. Only mexFunction
+// raises, after everything the call holds has been released, so an error
+// never leaves scratch behind and every error is raised in one place.
+//
+// A Failure holds the condition word of the identifier "NAME:condition" and
+// the message. An empty condition raises the message as plain text without
+// an identifier (used only by the two plain messages some plug-ins raise).
+//
+// Routines are inline so that a plug-in that does not use one of them
+// compiles without an unused-function warning.
+#ifndef TOOLBOX_FAILURE_H
+#define TOOLBOX_FAILURE_H
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdio>
+
+#include "mex.h"
+
+namespace {
+
+constexpr std::size_t kMessageLength = 512;
+constexpr std::size_t kIdentifierLength = 96;
+// Room for an array's description, such as "a 2-by-3-by-4 complex double array".
+constexpr std::size_t kDescriptionLength = 96;
+
+// A failed check: the condition word of the identifier (empty for a plain
+// message) and the message.
+struct Failure {
+  const char *condition = nullptr;
+  char message[kMessageLength] = {};
+};
+
+// Records a failure; always returns false, so checks can end with it.
+__attribute__((format(printf, 3, 4))) inline bool fail(Failure *failure, const char *condition,
+                                                       const char *format, ...) {
+  failure->condition = condition;
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(failure->message, sizeof failure->message, format, args);
+  va_end(args);
+  return false;
+}
+
+// Raises the failure through the host: a plain message with mexErrMsgTxt,
+// every other one with the identifier "plugin:condition". Never returns.
+inline void raiseFailure(const char *plugin, const Failure &failure) {
+  if (failure.condition == nullptr || failure.condition[0] == '\0') {
+    mexErrMsgTxt(failure.message);
+    return;
+  }
+  char identifier[kIdentifierLength];
+  std::snprintf(identifier, sizeof identifier, "%s:%s", plugin, failure.condition);
+  mexErrMsgIdAndTxt(identifier, "%s", failure.message);
+}
+
+// What an argument is, for the "got ..." part of a message: its size, then
+// "sparse" and "complex" where they apply, then its class, then "matrix"
+// (two dimensions) or "array". For example "a 3-by-3 sparse double matrix",
+// "a 2-by-2 int32 matrix", "a 2-by-3-by-4 complex double array".
+inline const char *describeArray(const mxArray *array, char (&text)[kDescriptionLength]) {
+  const std::size_t ndims = mxGetNumberOfDimensions(array);
+  const auto *dims = mxGetDimensions(array);
+  char size[kDescriptionLength / 2] = {};
+  std::size_t used = 0;
+  for (std::size_t d = 0; d < ndims && used < sizeof size; ++d) {
+    const int written = std::snprintf(size + used, sizeof size - used, d == 0 ? "%llu" : "-by-%llu",
+                                      static_cast<unsigned long long>(dims[d]));
+    if (written < 0) break;
+    used += static_cast<std::size_t>(written);
+  }
+  std::snprintf(text, sizeof text, "a %s %s%s%s %s", size, mxIsSparse(array) ? "sparse " : "",
+                mxIsComplex(array) ? "complex " : "", mxGetClassName(array),
+                ndims == 2 ? "matrix" : "array");
+  return text;
+}
+
+}  // namespace
+
+#endif
