@@ -2,6 +2,7 @@
 //
 //   mexcall [--dir DIR] [--nargout N] [--literal] NAME 'ARG' ...
 //   mexcall [--dir DIR] [--host NAME] --cases FILE...
+//   mexcall --help
 //
 // Plug-ins are looked up in DIR, by default the folder holding mexcall.
 #include <cstdio>
@@ -22,6 +23,7 @@
 
 namespace {
 
+constexpr int kExitHelp = 0;
 constexpr int kExitError = 1;
 constexpr int kExitViolation = 2;
 constexpr int kExitUsage = 3;
@@ -40,12 +42,15 @@ std::string executableFolder() {
   return slash == std::string::npos ? "." : text.substr(0, slash);
 }
 
-int usage() {
-  std::cerr << "usage: mexcall [--dir DIR] [--nargout N] [--literal] NAME 'ARG' ...\n"
-               "       mexcall [--dir DIR] [--host NAME] --cases FILE...\n"
-               "Each ARG is a MATLAB literal such as '[1 2; 3 4]', 'uint8([0 1])', "
-               "'sparse([1 0; 2 3])' or \"'text'\".\n";
-  return kExitUsage;
+// Prints how to call mexcall: to stdout when asked for (--help), to stderr
+// after a malformed command line. Returns the exit status.
+int usage(std::ostream &out = std::cerr, int status = kExitUsage) {
+  out << "usage: mexcall [--dir DIR] [--nargout N] [--literal] NAME 'ARG' ...\n"
+         "       mexcall [--dir DIR] [--host NAME] --cases FILE...\n"
+         "       mexcall --help\n"
+         "Each ARG is a MATLAB literal such as '[1 2; 3 4]', 'uint8([0 1])', "
+         "'sparse([1 0; 2 3])' or \"'text'\".\n";
+  return status;
 }
 
 int runCaseFiles(const std::vector<std::string> &files, const std::string &folder,
@@ -95,6 +100,7 @@ int main(int argc, char **argv) {
   int i = 1;
   for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
     std::string option = argv[i];
+    if (option == "--help") return usage(std::cout, kExitHelp);
     if (option == "--cases") {
       return runCaseFiles(std::vector<std::string>(argv + i + 1, argv + argc), folder, host);
     }
