@@ -30,3 +30,28 @@
 %   Errors: as FLANKSCALE, with the prefix flankinner:.
 %
 %   See also FLANKSCALE, FLANKMASK, FLANKPROD, FIND.
+
+%!shared X
+%! X = [1 2 3; 4 5 6];
+%!assert (flankinner ([2; 1], X, [3 1], [1 2 2; 1 2 2], [10 20; 30 40]), 100)
+%!test
+%! ## The sum of the weighted terms, in the order of P.
+%! u = [2; 1; 2];
+%! v = [3 1 2];
+%! S = [1 0 1; 1 1 0; 0 1 1];
+%! W = reshape (1:9, 3, 3);
+%! [i, j] = find (S);
+%! P = [[i(:)'; j(:)'], [3; 3]];
+%! assert (flankinner (u, X, v, P, W), sum (sum (S .* X(u, v) .* W)));
+%!test
+%! ## Terms are added in P's order: 1e16 + 1 + (-1e16) is 0, not 1.
+%! assert (flankinner ([1; 1; 1], [1e16 1 -1e16], [1 2 3], [1 2 3 3; 1 2 3 3], eye (3)), 0);
+%!assert (flankinner ([1; 2], X, [1 2], [2; 2], ones (2)), 0)
+%!assert (flankinner ([1; 2; 1], X, [1 2 3], [], ones (3)), 9)
+
+%!error <incorrect dimension> flankinner ([2; 1], X, [1 3 2], [], ones (3, 3))
+%!error id=flankinner:wrongNumInputs flankinner (1, X, 1, [1 1; 1 1])
+%!error id=flankinner:invalidInput flankinner ([2; 1], X, [3 1], [1 2 2; 1 2 2], [10 20 30])
+%!error id=flankinner:invalidPositionList flankinner (1, X, 1, [1 1; 2 1], 1)
+%!error id=flankinner:indexOutOfRange flankinner (Inf, X, 1, [1 1; 1 1], 1)
+%!error id=flankinner:tooLarge flankinner (1, zeros (2^31, 0), 1, [1 1; 1 1], 1)

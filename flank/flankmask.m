@@ -39,3 +39,31 @@
 %   flankmask:tooLarge, flankmask:outOfMemory.
 %
 %   See also FLANKSCALE, FLANKINNER, FLANKPROD, FIND.
+
+%!shared X
+%! X = [1 2 3; 4 5 6];
+%!assert (flankmask (2, X, 3, [1 1; 1 1]), 6)
+%!assert (flankmask ([2; 1; 2], X, [1 3 2], []), diag ([4 3 5]))
+%!test
+%! ## Against the plain expression, with the pattern built by find.
+%! u = [2; 1; 2];
+%! v = [3 1 2];
+%! S = [1 0 1; 1 1 0; 0 1 1];
+%! [i, j] = find (S);
+%! assert (flankmask (u, X, v, [[i(:)'; j(:)'], [3; 3]]), S .* X(u, v));
+%!test
+%! ## Entries below 1 select nothing; values truncate; a repeated position
+%! ## gets twice the value; P = [m; n] alone is the zero matrix.
+%! assert (flankmask ([0; 1], X, [0.5 3], [1 2 2; 2 2 2]), [0 0; 0 3]);
+%! assert (flankmask ([2.9; 1], X, [3.2 1], [1 2; 1 2]), [6 0; 0 0]);
+%! assert (flankmask (1, X, 2, [1 1 1; 1 1 1]), 4);
+%! assert (flankmask ([1; 1], X, [1 1 1], [2; 3]), zeros (2, 3));
+%!assert (flankmask (1, complex (X, 1), 1, [1 1; 1 1]), 1)
+
+%!error <incorrect dimension> flankmask ([1; 2], X, 1, [1 1; 1 1])
+%!error id=flankmask:wrongNumInputs flankmask (1, X, 1)
+%!error id=flankmask:invalidInput flankmask (int8 (1), X, 1, [1 1; 1 1])
+%!error id=flankmask:invalidPositionList flankmask (1, X, 1, [1 1 1])
+%!error id=flankmask:indexOutOfRange flankmask (3, X, 1, [1 1; 1 1])
+%!error id=flankmask:indexOutOfRange flankmask (NaN, X, 1, [1 1; 1 1])
+%!error id=flankmask:tooLarge flankmask (ones (50000, 1), X, ones (1, 50000), [50000; 50000])

@@ -47,3 +47,37 @@
 %   flankprod:outOfMemory.
 %
 %   See also FLANKMASK, FLANKSCALE, FLANKINNER, FIND, SPARSE.
+
+%!shared X
+%! X = [1 2; 3 4];
+%!assert (flankprod ([1 1; 2 2], X, []), [3 4])
+%!test
+%! S = sparse ([0 1; 1 0]);
+%! [i, j] = find (S);
+%! P = [[i(:)'; j(:)'], [2; 2]];
+%! assert (flankprod (P, X, []), [3 4; 1 2]);
+%!test
+%! ## Identities, the zero matrix, a position listed twice, truncation.
+%! assert (flankprod ([], X, []), X);
+%! assert (flankprod ([3; 2], X, [2; 4]), zeros (3, 4));
+%! assert (flankprod ([1 1 1; 2 2 2], X, []), [6 8]);
+%! assert (flankprod ([1.9 1; 2.7 2], X, [2.2 2; 1 1]), 4);
+%!test
+%! ## L*X*R for random 0/1 matrices built with find.
+%! rand ("seed", 1);
+%! M = magic (5);
+%! L = double (rand (3, 5) > 0.5);
+%! R = double (rand (5, 4) > 0.5);
+%! [i, j] = find (L);
+%! PL = [[i(:)'; j(:)'], [3; 5]];
+%! [i, j] = find (R);
+%! PR = [[i(:)'; j(:)'], [5; 4]];
+%! assert (flankprod (PL, M, PR), L * M * R);
+%!assert (flankprod ([], complex (X, 1), []), X)
+
+%!error <incorrect dimension> flankprod ([1 1; 1 3], X, [])
+%!error id=flankprod:wrongNumInputs flankprod ([], X)
+%!error id=flankprod:invalidInput flankprod ([], single (X), [])
+%!error id=flankprod:invalidPositionList flankprod ([1 1; 2 2; 1 1], X, [])
+%!error id=flankprod:invalidPositionList flankprod ([1 3; 3 2], X, [])
+%!error id=flankprod:tooLarge flankprod ([2147483647.5; 2], X, [])

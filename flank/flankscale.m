@@ -32,3 +32,26 @@
 %   flankscale:invalidInput when W holds fewer than m*n elements.
 %
 %   See also FLANKMASK, FLANKINNER, FLANKPROD, FIND.
+
+%!shared X
+%! X = [1 2 3; 4 5 6];
+%!assert (flankscale ([2; 1], X, [3 1], [1 2 2; 1 2 2], [10 20; 30 40]), [60 0; 0 40])
+%!test
+%! ## Against the plain expression; W is read in column-major order.
+%! u = [2; 1; 2];
+%! v = [3 1 2];
+%! S = [1 0 1; 1 1 0; 0 1 1];
+%! W = reshape (1:9, 3, 3);
+%! [i, j] = find (S);
+%! P = [[i(:)'; j(:)'], [3; 3]];
+%! assert (flankscale (u, X, v, P, W), S .* X(u, v) .* W);
+%! assert (flankscale (u, X, v, P, 1:10), S .* X(u, v) .* W);
+%!assert (flankscale ([0; 1], X, [1 1], [1 2 2; 1 2 2], [5 5; 5 5]), [0 0; 0 5])
+
+%!error <incorrect dimension> flankscale ([1; 2], X, 1, [1 1; 1 1], 1)
+%!error id=flankscale:wrongNumInputs flankscale (1, X, 1, [1 1; 1 1])
+%!error id=flankscale:invalidInput flankscale ([2; 1], X, [3 1], [1 2 2; 1 2 2], [10 20 30])
+%!error id=flankscale:invalidInput flankscale (1, X, 1, [1 1; 1 1], single (1))
+%!error id=flankscale:invalidPositionList flankscale (1, X, 1, [1 1; 1e10 1], 1)
+%!error id=flankscale:indexOutOfRange flankscale (1, X, 4, [1 1; 1 1], 1)
+%!error id=flankscale:tooLarge flankscale (1, zeros (2^31, 0), 1, [1 1; 1 1], 1)

@@ -14,3 +14,22 @@
 %      [a, b] = unitfill([2 3], 'single')  % two 2-by-3 single arrays of 1
 %
 %   See also ONES, NULLFILL.
+
+%!test
+%! [a, b] = unitfill ([2 3], "single");
+%! assert (a, ones (2, 3, "single"));
+%! assert (b, ones (2, 3, "single"));
+%!assert (unitfill (3), ones (3))
+%!assert (unitfill (2, 4), ones (2, 4))
+%!assert (unitfill ([2 4]), ones (2, 4))
+%!assert (unitfill (2, "uint8"), ones (2, "uint8"))
+%!assert (unitfill (), 1)
+%!assert (unitfill (2, 0, 3, "single"), ones (2, 0, 3, "single"))
+%!test
+%! ## As a statement nothing is built, and nothing is returned.
+%! clear ans;
+%! unitfill (2);
+%! assert (! exist ("ans", "var"));
+
+%!error <invalid data type> a = unitfill (2, "quad")
+%!error <conversion of 2.5> a = unitfill (2.5)

@@ -30,3 +30,30 @@
 %   (X not a full double array, or with fewer than n elements).
 %
 %   See also TRIL, SPARSE, MTIMES.
+
+%!shared S, A
+%! S = [2 1 4; 1 3 5; 4 5 6];
+%! A = sparse (tril (S));
+%!assert (mirrorprod ([1; 10; 100], A), [412; 531; 654])
+%!test
+%! ## Only the first n elements of x are used, whatever its shape.
+%! assert (mirrorprod ([1 10 100 7], A), [412; 531; 654]);
+%! assert (mirrorprod ([1 100; 10 7; 100 7], A), [412; 531; 654]);
+%!test
+%! ## Whatever A stores is mirrored: the whole S counts off-diagonals twice.
+%! x = [1; -2; 3];
+%! assert (mirrorprod (x, sparse (S)), (S + S' - diag (diag (S))) * x);
+%!test
+%! ## The 1-D Laplacian from its lower triangle.
+%! L = sparse ([1 2 2 3 3 4 4], [1 1 2 2 3 3 4], [2 -1 2 -1 2 -1 2], 4, 4);
+%! assert (mirrorprod ([1; 2; 3; 4], L), [0; 0; 0; 5]);
+%!assert (mirrorprod (complex ([1; 10; 100], 1), A), [412; 531; 654])
+%!assert (mirrorprod (zeros (0, 1), sparse (0, 0)), zeros (0, 1))
+
+%!error id=mirrorprod:wrongNumInputs mirrorprod ([1; 2; 3])
+%!error id=mirrorprod:tooManyOutputs [y, z] = mirrorprod ([1; 2; 3], A)
+%!error id=mirrorprod:notSparse mirrorprod ([1; 2; 3], S)
+%!error id=mirrorprod:tooLarge mirrorprod (1, sparse (2^31, 1))
+%!error id=mirrorprod:notSquare mirrorprod ([1; 2; 3], sparse ([1 0; 2 3; 4 5]))
+%!error id=mirrorprod:invalidInput mirrorprod ([1; 2], A)
+%!error id=mirrorprod:invalidInput mirrorprod (sparse ([1; 2; 3]), A)
