@@ -5,11 +5,15 @@
 % distance least. Pairs farther apart than a gate are impossible: their cost
 % is Inf. A track with no detection inside its gate stays unmatched
 % (assignment 0); a detection that no track takes starts a new track.
+% Tracks 2 and 5 both lie nearest to detection 1: the optimal matching
+% gives it to track 2, which has no other detection in reach, and sends
+% track 5 on to detection 6, where taking each track's nearest detection
+% would have lost track 2.
 %
 % Needs the toolbox's functions on the path (see README.md).
 
-previous = [10 10; 40 12; 75 60; 20 50];          % track positions (x, y)
-current = [42 15; 11 13; 22 47; 90 90; 60 30];    % detections (x, y)
+previous = [10 10; 40 12; 75 60; 20 50; 46 16];          % track positions (x, y)
+current = [42 15; 11 13; 22 47; 90 90; 60 30; 50 20];    % detections (x, y)
 gate = 8;                                          % largest plausible move
 
 dx = bsxfun(@minus, previous(:, 1), current(:, 1)');
@@ -20,12 +24,13 @@ cost(distance > gate) = Inf;                       % outside the gate: forbidden
 
 [assignment, total] = pairsolve(cost);
 
+[~, nearest] = min(distance, [], 2);
 for track = 1:size(previous, 1)
   if assignment(track) == 0
     fprintf('track %d: lost (no detection within %g)\n', track, gate);
   else
-    fprintf('track %d -> detection %d, moved %.3f\n', track, assignment(track), ...
-            distance(track, assignment(track)));
+    fprintf('track %d -> detection %d, moved %.3f (nearest detection: %d)\n', track, ...
+            assignment(track), distance(track, assignment(track)), nearest(track));
   end
 end
 unused = setdiff(1:size(current, 1), assignment(assignment > 0));
