@@ -20,8 +20,9 @@ if(OCTAVE_CLI AND OCTAVE_DIR)
               ${OCTAVE_DIR} ${case_files})
 else()
   get_filename_component(bundled_dir ${MEXCALL} DIRECTORY)
-  message("Quick start through the bundled host (mexcall; Octave was not found: "
-          "Debian packages octave liboctave-dev), plug-ins from ${bundled_dir}")
+  message("Quick start through the bundled host (no Octave build here: octave-cli and "
+          "mkoctfile come with the Debian packages octave liboctave-dev), plug-ins from "
+          "${bundled_dir}")
   set(show ${SHOW_CALLS} ${bundled_dir} ${calls})
   set(summary ${MEXCALL} --cases ${case_files})
 endif()
