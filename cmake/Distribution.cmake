@@ -110,7 +110,9 @@ endif()
 
 # The Octave package: build/<preset>/mextoolbox-VERSION.tar.gz in Octave's
 # package layout. "pkg install" runs src/Makefile, which compiles every
-# plug-in with mkoctfile --mex and the flags of our own build.
+# plug-in with mkoctfile --mex and the flags of our own build into inst/,
+# beside its help file (Octave shows a MEX file's help from the .m file in
+# the same folder).
 set(TOOLBOX_PACKAGE_NAME ${PROJECT_NAME}-${PROJECT_VERSION})
 set(TOOLBOX_PACKAGE ${CMAKE_BINARY_DIR}/${TOOLBOX_PACKAGE_NAME}.tar.gz)
 set(package_dir ${TOOLBOX_GENERATED_DIR}/octave-package)
@@ -125,14 +127,14 @@ foreach(name ${TOOLBOX_SHIPPED})
   file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${dir})
   list(APPEND TOOLBOX_PACKAGE_FOLDERS ${folder})
   string(APPEND TOOLBOX_PACKAGE_INDEX_FUNCTIONS " ${name}")
-  string(APPEND TOOLBOX_PACKAGE_MAKE_TARGETS " ${name}.mex")
+  string(APPEND TOOLBOX_PACKAGE_MAKE_TARGETS " ../inst/${name}.mex")
   set(relative_sources "")
   foreach(source ${sources})
     file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR} ${source})
     string(APPEND relative_sources " ${relative}")
   endforeach()
   string(APPEND TOOLBOX_PACKAGE_MAKE_RULES
-    "${name}.mex: $(SOURCES)\n"
+    "../inst/${name}.mex: $(SOURCES)\n"
     "\t$(MKOCTFILE) --mex $(DEFINES) $(API${api}) -Icommon -I${folder} -o $@${relative_sources} $(STUB) $(EXPORTS)\n\n")
 endforeach()
 list(REMOVE_DUPLICATES TOOLBOX_PACKAGE_FOLDERS)

@@ -22,10 +22,13 @@ run() {
 
 echo "== pkg install $package"
 run "pkg('install', '-local', '$package')"
+echo "== the installed plug-ins' exports"
+"$here/exports_only.sh" $(find "$work/share" "$work/lib" -name '*.mex')
 echo "== pkg load mextoolbox, then the checks"
 run "pkg('load', 'mextoolbox'); addpath('$here'); check_installed('$work', '$version', {$names})"
 echo "== pkg uninstall mextoolbox"
-run "pkg('uninstall', 'mextoolbox'); l = pkg('list'); if (! isempty (l)) error ('still installed'); end"
+run "pkg('uninstall', '-local', 'mextoolbox')"
+run "if (! isempty (pkg ('list'))) error ('pkg list still shows mextoolbox after pkg uninstall'); end"
 left=$(find "$work/share" "$work/lib" -type f 2>/dev/null | head -5)
 if [ -n "$left" ]; then
   echo "pkg uninstall left files behind:"
