@@ -62,7 +62,8 @@ if iscell(target)
   files = target;
 elseif ~ischar(target)
   error('mextoolbox_test:invalidInput', ...
-        'the argument must be a folder or a cell array of case files; got a %s', class(target));
+        ['the argument must be a folder name or a cell array of case file names; got a %s. ' ...
+         'Call mextoolbox_test without arguments to run the shipped case files'], class(target));
 elseif exist(target, 'dir')
   listing = dir(fullfile(target, '*.cases'));
   names = sort({listing.name});
@@ -74,11 +75,14 @@ else
   files = {target};
 end
 if isempty(files)
-  error('mextoolbox_test:noCases', 'no case files (*.cases) found in ''%s''', target);
+  error('mextoolbox_test:noCases', ...
+        'no case files (*.cases) in ''%s''; pass the folder that holds them (the shipped ones are in cases/ beside mextoolbox_test.m)', ...
+        target);
 end
 for k = 1:numel(files)
   if ~exist(files{k}, 'file')
-    error('mextoolbox_test:noCases', 'case file ''%s'' does not exist', files{k});
+    error('mextoolbox_test:noCases', ...
+          'case file ''%s'' does not exist; pass an existing file or folder', files{k});
   end
 end
 end
