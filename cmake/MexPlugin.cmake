@@ -73,8 +73,8 @@ function(_toolbox_add_windows_plugin name)
   if(ARG_API STREQUAL "32")
     target_compile_definitions(${name}_windows PRIVATE MX_COMPAT_32)
   endif()
-  # mingw's own C99 printf family (%zu and the like, as on the other hosts),
-  # linked statically: the C runtime DLL's is older.
+  # mingw's own C99 printf family, linked statically: msvcrt's lacks %zu,
+  # which the messages use on every host.
   target_compile_definitions(${name}_windows PRIVATE __USE_MINGW_ANSI_STDIO=1)
   target_include_directories(${name}_windows PRIVATE ${PROJECT_SOURCE_DIR}/common ${ARG_INCLUDES})
   target_link_libraries(${name}_windows PRIVATE mex mx ${ARG_LIBRARIES})
@@ -116,8 +116,8 @@ function(toolbox_add_plugin name)
     set(word ${TOOLBOX_API64_WORD})
   endif()
   set(TOOLBOX_PLUGINS ${TOOLBOX_PLUGINS} ${name}=${word} CACHE INTERNAL "")
-  # What the install rules, the Octave package and the in-host build need
-  # to know about a shipped plug-in (cmake/Distribution.cmake).
+  # What the install rules and the Octave package need to know about a
+  # shipped plug-in (cmake/Distribution.cmake).
   set_property(GLOBAL APPEND PROPERTY TOOLBOX_SHIPPED_PLUGINS ${name})
   list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ REGEX "^[^/]"
        OUTPUT_VARIABLE sources)
