@@ -2,7 +2,7 @@
 #
 #   toolbox_add_plugin(NAME SOURCES src... API 32|64 [HELP NAME.m]
 #                      [INCLUDES dir...] [LIBRARIES lib...] [OUTPUT_DIR dir]
-#                      [BUNDLED_ONLY] [WINDOWS])
+#                      [BUNDLED_ONLY])
 #
 # Every build compiles the gateway sources together with the version stub
 # common/cpp_mexapi_version.cpp and links with the version script that
@@ -14,16 +14,26 @@
 # The help file is copied beside the Octave and MATLAB plug-ins, where
 # "help NAME" finds it.
 #
-# In the Windows cross-build only plug-ins marked WINDOWS are built, as
-# NAME.mexw64 exporting mexFunction alone (a .def file), linked statically
-# with the compiler's runtime so that they import nothing but KERNEL32, the
-# C runtime and libmex.dll.
+# In the Windows cross-build every plug-in not marked BUNDLED_ONLY is built,
+# as NAME.mexw64 exporting mexFunction alone (a .def file), linked
+# statically with the compiler's runtime so that it imports nothing but
+# KERNEL32, the C runtime, libmx.dll and libmex.dll.
 
 set(TOOLBOX_RELEASE_WORD 0x0002016B)
 set(TOOLBOX_API32_WORD 0x07000000)
 set(TOOLBOX_API64_WORD 0x07300000)
 
 set(TOOLBOX_PLUGINS "" CACHE INTERNAL "plug-ins built for the hosts, as NAME=APIWORD")
+
+# The export list and "-z defs" need a linker that understands them (GNU
+# ld, gold, lld); elsewhere (macOS, untested) the plug-ins rely on hidden
+# visibility alone.
+if(NOT WIN32)
+  include(CheckLinkerFlag)
+  check_linker_flag(CXX "-Wl,--version-script=${PROJECT_SOURCE_DIR}/common/mexplugin.map"
+                    TOOLBOX_LINKER_VERSION_SCRIPT)
+  check_linker_flag(CXX "-Wl,-z,defs" TOOLBOX_LINKER_Z_DEFS)
+endif()
 
 function(_toolbox_plugin_common target name api)
   set_target_properties(${target} PROPERTIES
@@ -43,12 +53,14 @@ function(_toolbox_plugin_common target name api)
   endif()
   target_compile_definitions(${target} PRIVATE
     MEX_RELEASE_WORD=${TOOLBOX_RELEASE_WORD} MEX_TARGET_API_WORD=${word})
-  target_link_options(${target} PRIVATE
-    -Wl,--version-script=${PROJECT_SOURCE_DIR}/common/mexplugin.map)
+  if(TOOLBOX_LINKER_VERSION_SCRIPT)
+    target_link_options(${target} PRIVATE
+      -Wl,--version-script=${PROJECT_SOURCE_DIR}/common/mexplugin.map)
+  endif()
   # A missing host symbol fails at link time, not at load time. (Clang's
   # sanitizer runtime lives in the executable, so sanitized builds with clang
   # leave those symbols open.)
-  if(NOT (TOOLBOX_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
+  if(TOOLBOX_LINKER_Z_DEFS AND NOT (TOOLBOX_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
     target_link_options(${target} PRIVATE -Wl,-z,defs)
   endif()
 endfunction()
@@ -58,6 +70,12 @@ function(_toolbox_add_windows_plugin name)
   set_target_properties(${name}_windows PROPERTIES
     OUTPUT_NAME ${name} PREFIX "" SUFFIX .mexw64
     LIBRARY_OUTPUT_DIRECTORY ${TOOLBOX_BUNDLED_DIR})
+  if(ARG_API STREQUAL "32")
+    target_compile_definitions(${name}_windows PRIVATE MX_COMPAT_32)
+  endif()
+  # mingw's own C99 printf family, linked statically: msvcrt's lacks %zu,
+  # which the messages use on every host.
+  target_compile_definitions(${name}_windows PRIVATE __USE_MINGW_ANSI_STDIO=1)
   target_include_directories(${name}_windows PRIVATE ${PROJECT_SOURCE_DIR}/common ${ARG_INCLUDES})
   target_link_libraries(${name}_windows PRIVATE mex mx ${ARG_LIBRARIES})
   target_link_options(${name}_windows PRIVATE
@@ -65,10 +83,10 @@ function(_toolbox_add_windows_plugin name)
 endfunction()
 
 function(toolbox_add_plugin name)
-  cmake_parse_arguments(ARG "BUNDLED_ONLY;WINDOWS" "API;OUTPUT_DIR;HELP" "SOURCES;INCLUDES;LIBRARIES"
+  cmake_parse_arguments(ARG "BUNDLED_ONLY" "API;OUTPUT_DIR;HELP" "SOURCES;INCLUDES;LIBRARIES"
                         ${ARGN})
   if(WIN32)
-    if(ARG_WINDOWS)
+    if(NOT ARG_BUNDLED_ONLY)
       _toolbox_add_windows_plugin(${name})
     endif()
     return()
@@ -98,6 +116,17 @@ function(toolbox_add_plugin name)
     set(word ${TOOLBOX_API64_WORD})
   endif()
   set(TOOLBOX_PLUGINS ${TOOLBOX_PLUGINS} ${name}=${word} CACHE INTERNAL "")
+  # What the install rules and the Octave package need to know about a
+  # shipped plug-in (cmake/Distribution.cmake).
+  set_property(GLOBAL APPEND PROPERTY TOOLBOX_SHIPPED_PLUGINS ${name})
+  list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ REGEX "^[^/]"
+       OUTPUT_VARIABLE sources)
+  set_property(GLOBAL PROPERTY TOOLBOX_${name}_SOURCES ${sources})
+  set_property(GLOBAL PROPERTY TOOLBOX_${name}_API ${ARG_API})
+  set_property(GLOBAL PROPERTY TOOLBOX_${name}_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  if(ARG_HELP)
+    set_property(GLOBAL PROPERTY TOOLBOX_${name}_HELP ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_HELP})
+  endif()
 
   if(TOOLBOX_OCTAVE_FOUND)
     add_library(${name}_octave MODULE ${ARG_SOURCES})

@@ -1,5 +1,5 @@
 # The Windows x64 build: the bundled host (libmx.dll, libmex.dll,
-# mexcall.exe) and the plug-ins marked WINDOWS, cross-built with mingw-w64
+# mexcall.exe) and every shipped plug-in, cross-built with mingw-w64
 # from the same sources as a nested build (build/<preset>/windows-build),
 # landing in build/<preset>/windows/. The tests run them under Wine.
 

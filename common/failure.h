@@ -32,9 +32,18 @@ struct Failure {
   char message[kMessageLength] = {};
 };
 
+// mingw's C runtime printf lacks %zu; the Windows build uses mingw's own
+// (C99, __USE_MINGW_ANSI_STDIO), which the compiler checks as gnu_printf.
+#if defined(__MINGW32__)
+#define TOOLBOX_PRINTF_FORMAT gnu_printf
+#else
+#define TOOLBOX_PRINTF_FORMAT printf
+#endif
+
 // Records a failure; always returns false, so checks can end with it.
-__attribute__((format(printf, 3, 4))) inline bool fail(Failure *failure, const char *condition,
-                                                       const char *format, ...) {
+__attribute__((format(TOOLBOX_PRINTF_FORMAT, 3, 4))) inline bool fail(Failure *failure,
+                                                                      const char *condition,
+                                                                      const char *format, ...) {
   failure->condition = condition;
   va_list args;
   va_start(args, format);

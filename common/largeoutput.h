@@ -52,8 +52,10 @@ inline mxArray *createZeroDoubleMatrix(mwSize m, mwSize n) {
 }
 
 // A real numeric array whose every element the caller writes before the
-// call returns.
-inline mxArray *createUnfilledArray(mwSize ndim, const mwSize *dims, mxClassID classID) {
+// call returns. The host's constructor takes size_t dimensions (mwSize in
+// Octave); as a template, only a call with that type is compiled.
+template <typename Size>
+inline mxArray *createUnfilledArray(Size ndim, const Size *dims, mxClassID classID) {
   mxArray *array = mxCreateUninitNumericArray(ndim, dims, classID, mxREAL);
   adviseHugePages(mxGetData(array), mxGetNumberOfElements(array) * mxGetElementSize(array));
   return array;

@@ -105,16 +105,16 @@ TEST(Contract, AnErrorReclaimsScratchAndArrays) {
 // plug-in forgets to write cannot pass for a zero in exact comparisons;
 // large ones are left as allocated, with zero pages not yet touched.
 TEST(Arrays, UninitialisedArraysShowUnwrittenElements) {
-  ArrayPtr small(mxCreateUninitNumericMatrix_730(3, 4, mxDOUBLE_CLASS, mxREAL));
+  ArrayPtr small(mxCreateUninitNumericMatrix(3, 4, mxDOUBLE_CLASS, mxREAL));
   ArrayPtr smallBytes(
-      mxCreateUninitNumericArray_700(2, std::vector<int>{5, 7}.data(), mxUINT8_CLASS, mxREAL));
+      mxCreateUninitNumericArray(2, std::vector<size_t>{5, 7}.data(), mxUINT8_CLASS, mxREAL));
   ASSERT_EQ(mxGetNumberOfElements(small.get()), 12u);
   for (size_t k = 0; k < 12; ++k) EXPECT_NE(mxGetPr(small.get())[k], 0.0);
   ASSERT_EQ(mxGetNumberOfElements(smallBytes.get()), 35u);
   auto *bytes = static_cast<unsigned char *>(mxGetData(smallBytes.get()));
   for (size_t k = 0; k < 35; ++k) EXPECT_NE(bytes[k], 0);
   const size_t large = size_t(16) << 20;
-  ArrayPtr big(mxCreateUninitNumericMatrix_730(large, 1, mxUINT8_CLASS, mxREAL));
+  ArrayPtr big(mxCreateUninitNumericMatrix(large, 1, mxUINT8_CLASS, mxREAL));
   ASSERT_EQ(mxGetNumberOfElements(big.get()), large);
   EXPECT_EQ(mxGetClassID(big.get()), mxUINT8_CLASS);
 }

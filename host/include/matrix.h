@@ -7,7 +7,9 @@
  * Two binary families exist, as in a MATLAB installation. A plug-in compiled
  * with MX_COMPAT_32 defined sees 32-bit sizes (mwSize is int) and binds the
  * "_700" entry points; otherwise sizes are 64 bits wide and it binds "_730".
- * Functions whose signature does not involve mwSize have a single entry.
+ * Only the functions that carry a size-family suffix in a MATLAB installation
+ * have two entries; every other function has a single entry under its plain
+ * name, which is the name a plug-in built against this header imports.
  */
 #ifndef MEXHOST_MATRIX_H
 #define MEXHOST_MATRIX_H
@@ -124,6 +126,13 @@ MX_API char *mxArrayToString(const mxArray *pa);
 MX_API void mxDestroyArray(mxArray *pa);
 MX_API mxArray *mxDuplicateArray(const mxArray *pa);
 
+/* Uninitialised arrays: one entry each, taking size_t in both size families
+ * (the names a MATLAB installation exports). */
+MX_API mxArray *mxCreateUninitNumericMatrix(size_t m, size_t n, mxClassID classid,
+                                            mxComplexity flag);
+MX_API mxArray *mxCreateUninitNumericArray(size_t ndim, const size_t *dims, mxClassID classid,
+                                           mxComplexity flag);
+
 /* Both size families. */
 MX_API mxArray *mxCreateDoubleMatrix_700(int m, int n, mxComplexity flag);
 MX_API mxArray *mxCreateDoubleMatrix_730(size_t m, size_t n, mxComplexity flag);
@@ -133,13 +142,6 @@ MX_API mxArray *mxCreateNumericArray_700(int ndim, const int *dims, mxClassID cl
                                          mxComplexity flag);
 MX_API mxArray *mxCreateNumericArray_730(size_t ndim, const size_t *dims, mxClassID classid,
                                          mxComplexity flag);
-MX_API mxArray *mxCreateUninitNumericMatrix_700(int m, int n, mxClassID classid, mxComplexity flag);
-MX_API mxArray *mxCreateUninitNumericMatrix_730(size_t m, size_t n, mxClassID classid,
-                                                mxComplexity flag);
-MX_API mxArray *mxCreateUninitNumericArray_700(int ndim, const int *dims, mxClassID classid,
-                                               mxComplexity flag);
-MX_API mxArray *mxCreateUninitNumericArray_730(size_t ndim, const size_t *dims, mxClassID classid,
-                                               mxComplexity flag);
 MX_API mxArray *mxCreateLogicalMatrix_700(int m, int n);
 MX_API mxArray *mxCreateLogicalMatrix_730(size_t m, size_t n);
 MX_API mxArray *mxCreateSparse_700(int m, int n, int nzmax, mxComplexity flag);
@@ -154,7 +156,8 @@ MX_API int *mxGetIr_700(const mxArray *pa);
 MX_API size_t *mxGetIr_730(const mxArray *pa);
 MX_API int *mxGetJc_700(const mxArray *pa);
 MX_API size_t *mxGetJc_730(const mxArray *pa);
-MX_API size_t mxGetNzmax(const mxArray *pa);
+MX_API int mxGetNzmax_700(const mxArray *pa);
+MX_API size_t mxGetNzmax_730(const mxArray *pa);
 
 #ifdef __cplusplus
 }
@@ -169,8 +172,6 @@ MX_API size_t mxGetNzmax(const mxArray *pa);
 #define mxCreateDoubleMatrix MX_SIZE_FAMILY(mxCreateDoubleMatrix)
 #define mxCreateNumericMatrix MX_SIZE_FAMILY(mxCreateNumericMatrix)
 #define mxCreateNumericArray MX_SIZE_FAMILY(mxCreateNumericArray)
-#define mxCreateUninitNumericMatrix MX_SIZE_FAMILY(mxCreateUninitNumericMatrix)
-#define mxCreateUninitNumericArray MX_SIZE_FAMILY(mxCreateUninitNumericArray)
 #define mxCreateLogicalMatrix MX_SIZE_FAMILY(mxCreateLogicalMatrix)
 #define mxCreateSparse MX_SIZE_FAMILY(mxCreateSparse)
 #define mxCreateSparseLogicalMatrix MX_SIZE_FAMILY(mxCreateSparseLogicalMatrix)
@@ -178,5 +179,6 @@ MX_API size_t mxGetNzmax(const mxArray *pa);
 #define mxGetDimensions MX_SIZE_FAMILY(mxGetDimensions)
 #define mxGetIr MX_SIZE_FAMILY(mxGetIr)
 #define mxGetJc MX_SIZE_FAMILY(mxGetJc)
+#define mxGetNzmax MX_SIZE_FAMILY(mxGetNzmax)
 
 #endif

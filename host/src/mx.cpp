@@ -679,22 +679,12 @@ mxArray *mxCreateNumericMatrix_730(size_t m, size_t n, mxClassID classid, mxComp
   return mexhost::createDense({m, n}, classid, flag);
 }
 
-mxArray *mxCreateUninitNumericMatrix_700(int m, int n, mxClassID classid, mxComplexity flag) {
-  return mexhost::createUninitialised({mexhost::checkNonNegative(m), mexhost::checkNonNegative(n)},
-                                      classid, flag);
-}
-
-mxArray *mxCreateUninitNumericMatrix_730(size_t m, size_t n, mxClassID classid, mxComplexity flag) {
+mxArray *mxCreateUninitNumericMatrix(size_t m, size_t n, mxClassID classid, mxComplexity flag) {
   return mexhost::createUninitialised({m, n}, classid, flag);
 }
 
-mxArray *mxCreateUninitNumericArray_700(int ndim, const int *dims, mxClassID classid,
-                                        mxComplexity flag) {
-  return mexhost::createUninitialised(mexhost::sizesOf(ndim, dims), classid, flag);
-}
-
-mxArray *mxCreateUninitNumericArray_730(size_t ndim, const size_t *dims, mxClassID classid,
-                                        mxComplexity flag) {
+mxArray *mxCreateUninitNumericArray(size_t ndim, const size_t *dims, mxClassID classid,
+                                    mxComplexity flag) {
   return mexhost::createUninitialised(std::vector<size_t>(dims, dims + ndim), classid, flag);
 }
 
@@ -788,7 +778,11 @@ size_t *mxGetJc_730(const mxArray *pa) {
   return pa->isSparse ? pa->jc : nullptr;
 }
 
-size_t mxGetNzmax(const mxArray *pa) {
+int mxGetNzmax_700(const mxArray *pa) {
+  return pa->isSparse ? mexhost::narrow32(pa->nzmax, "The storage size") : 0;
+}
+
+size_t mxGetNzmax_730(const mxArray *pa) {
   return pa->isSparse ? pa->nzmax : 0;
 }
 
