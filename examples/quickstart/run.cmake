@@ -17,7 +17,7 @@ if(OCTAVE_CLI AND OCTAVE_DIR)
   set(show ${OCTAVE_CLI} -f -q -H --no-gui ${SOURCE_DIR}/examples/quickstart/show_calls.m
            ${OCTAVE_DIR} ${calls})
   set(summary ${OCTAVE_CLI} -f -q -H --no-gui --eval
-              "addpath('${OCTAVE_DIR}'); mextoolbox_test('${SOURCE_DIR}/tests/cases')")
+              "addpath('${OCTAVE_DIR}'), mextoolbox_test('${SOURCE_DIR}/tests/cases')")
 else()
   get_filename_component(bundled_dir ${MEXCALL} DIRECTORY)
   message("Quick start through the bundled host (no Octave build here: octave-cli and "
