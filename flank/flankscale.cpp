@@ -36,7 +36,6 @@ MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *
   GatherCall call;
   Failure failure;
   if (!prepareGather(kForm, nlhs, nrhs, prhs, &call, &failure)) {
-    call.pattern.reset();
     raiseFailure(kForm.name, failure);
     return;
   }

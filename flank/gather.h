@@ -138,9 +138,9 @@ inline bool checkSelectedEntries(const double *u, const double *v, const GatherC
 }
 
 // Runs the checks and the decoding in the order told above; stops at the
-// first failure.
-inline bool prepareGather(const GatherForm &form, int nlhs, int nrhs, const mxArray *prhs[],
-                          GatherCall *call, Failure *failure) {
+// first failure, with nothing decoded left held.
+inline bool checkAndDecode(const GatherForm &form, int nlhs, int nrhs, const mxArray *prhs[],
+                           GatherCall *call, Failure *failure) {
   if (!checkInputCount(nrhs, form.inputCount, form.usage, failure) ||
       !checkOneOutput(nlhs, form.name, form.output, failure) ||
       !checkMatrixSizes(prhs[kSlotX], kRoleX, &call->M, &call->N, failure) ||
@@ -160,6 +160,15 @@ inline bool prepareGather(const GatherForm &form, int nlhs, int nrhs, const mxAr
          (!form.matrixResult || checkResultSize(call->m, call->n, failure)) &&
          decodeList(prhs[kSlotP], kRoleP, call->N, true, &call->pattern, &call->k, failure) &&
          checkSelectedEntries(mxGetPr(prhs[kSlotU]), mxGetPr(prhs[kSlotV]), *call, failure);
+}
+
+// Prepares the call: checks, decodes the pattern, and on a failure releases
+// the pattern, so that the gateway only has to raise the failure.
+inline bool prepareGather(const GatherForm &form, int nlhs, int nrhs, const mxArray *prhs[],
+                          GatherCall *call, Failure *failure) {
+  if (checkAndDecode(form, nlhs, nrhs, prhs, call, failure)) return true;
+  call->pattern.reset();
+  return false;
 }
 
 // The gather loops take the pattern in blocks. For each block, one pass

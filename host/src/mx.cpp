@@ -96,6 +96,14 @@ void freeData(mxArray *array) {
   array->ir = array->jc = nullptr;
 }
 
+// Frees an array whose data blocks could not all be allocated; it was never
+// tracked or counted as live.
+void discardUnfinished(mxArray *array) {
+  ++liveArrayCount;  // freeData counts the array as released
+  freeData(array);
+  delete array;
+}
+
 // Trailing singleton dimensions beyond the second are dropped, as in MATLAB.
 void normaliseDims(std::vector<size_t> &dims) {
   while (dims.size() > 2 && dims.back() == 1) {
@@ -124,9 +132,7 @@ mxArray *createDense(std::vector<size_t> dims, mxClassID classID, mxComplexity f
       array->imag = allocateZeroed(bytes);
     }
   } catch (...) {
-    ++liveArrayCount;  // freeData counts the array as released
-    freeData(array);
-    delete array;
+    discardUnfinished(array);
     throw;
   }
   track(array);
@@ -176,9 +182,7 @@ mxArray *createSparse(size_t m, size_t n, size_t nzmax, mxClassID classID, mxCom
     array->ir = static_cast<size_t *>(allocateZeroed(nzmax * sizeof(size_t)));
     array->jc = static_cast<size_t *>(allocateZeroed((n + 1) * sizeof(size_t)));
   } catch (...) {
-    ++liveArrayCount;  // freeData counts the array as released
-    freeData(array);
-    delete array;
+    discardUnfinished(array);
     throw;
   }
   track(array);
