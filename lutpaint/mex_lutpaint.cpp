@@ -56,7 +56,7 @@ template <typename Pixel>
 constexpr Count kValueCount = Count(1) << (8 * sizeof(Pixel));
 constexpr Count kPairCount = kValueCount<std::uint8_t> * kValueCount<std::uint8_t>;
 template <typename Pixel>
-constexpr size_t kValueTableBytes = kChannels *static_cast<size_t>(kValueCount<Pixel>);
+constexpr size_t kValueTableBytes = static_cast<size_t>(kValueCount<Pixel>) * kChannels;
 constexpr size_t kPairTableBytes =
     kChannels * static_cast<size_t>(kPairCount) * sizeof(std::uint16_t);
 constexpr Count kPairTablePixels = Count(1) << 20;
