@@ -12,21 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "mexhost.h"
+#include "casetools.h"
 
 namespace benchhost {
 
 // The plug-in NAME, opened once per program.
 inline const mexhost::Plugin &plugin(const std::string &name) {
-  static std::map<std::string, std::unique_ptr<mexhost::Plugin>> plugins;
-  auto &slot = plugins[name];
-  if (!slot) {
-    std::string why;
-    slot = mexhost::Plugin::open(
-        std::string(TOOLBOX_PLUGIN_DIR) + "/" + name + mexhost::pluginSuffix(), &why);
-    if (!slot) throw std::runtime_error(why);
-  }
-  return *slot;
+  return mexhost::openPlugin(TOOLBOX_PLUGIN_DIR, name);
 }
 
 // One call with the host's input fingerprinting off; the outputs are freed.

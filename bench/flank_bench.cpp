@@ -138,8 +138,9 @@ ProductData &productData(ProductShape shape) {
 }
 
 int64_t productTerms(const ProductData &d) {
-  const int64_t kL = d.identityLeft ? kProductSide : static_cast<int64_t>(d.left.rows.size());
-  return kL * static_cast<int64_t>(d.right.rows.size());
+  const int64_t leftPairs =
+      d.identityLeft ? kProductSide : static_cast<int64_t>(d.left.rows.size());
+  return leftPairs * static_cast<int64_t>(d.right.rows.size());
 }
 
 void BM_flankprod(benchmark::State &state, ProductShape shape) {

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "casetools.h"
 #include "mexhost.h"
 #include "pairsolve/pairsolve.cpp"
 #include "pairsolve_plain.h"
@@ -81,13 +82,7 @@ void solvePlain(benchmark::State &state, int M, int N, long k) {
 // The plug-in through the bundled host: checks, outputs and scratch
 // accounting included.
 void solvePlugin(benchmark::State &state, int M, int N, long k) {
-  std::string why;
-  std::unique_ptr<mexhost::Plugin> plugin =
-      mexhost::Plugin::open(std::string(TOOLBOX_PLUGIN_DIR) + "/pairsolve.mexa64", &why);
-  if (!plugin) {
-    state.SkipWithError(why.c_str());
-    return;
-  }
+  const mexhost::Plugin *plugin = &mexhost::openPlugin(TOOLBOX_PLUGIN_DIR, "pairsolve");
   std::vector<double> C = benchmarkMatrix(M, N, k);
   mexhost::ArrayPtr input(mxCreateDoubleMatrix_730(M, N, mxREAL));
   std::copy(C.begin(), C.end(), mxGetPr(input.get()));

@@ -19,9 +19,17 @@
 # statically with the compiler's runtime so that it imports nothing but
 # KERNEL32, the C runtime, libmx.dll and libmex.dll.
 
-set(TOOLBOX_RELEASE_WORD 0x0002016B)
-set(TOOLBOX_API32_WORD 0x07000000)
-set(TOOLBOX_API64_WORD 0x07300000)
+# The version words, read from the one header that defines them for the
+# bundled host as well.
+file(STRINGS ${PROJECT_SOURCE_DIR}/host/include/mexapiwords.h _toolbox_words
+     REGEX "^#define MEXAPI_[A-Z0-9]+_WORD ")
+foreach(_line ${_toolbox_words})
+  string(REGEX MATCH "^#define MEXAPI_([A-Z0-9]+)_WORD (0x[0-9A-Fa-f]+)" _match "${_line}")
+  set(TOOLBOX_${CMAKE_MATCH_1}_WORD ${CMAKE_MATCH_2})
+endforeach()
+if(NOT TOOLBOX_RELEASE_WORD OR NOT TOOLBOX_API32_WORD OR NOT TOOLBOX_API64_WORD)
+  message(FATAL_ERROR "host/include/mexapiwords.h must define the three MEXAPI_*_WORD values")
+endif()
 
 set(TOOLBOX_PLUGINS "" CACHE INTERNAL "plug-ins built for the hosts, as NAME=APIWORD")
 

@@ -1,6 +1,6 @@
 // cpp_mexapi_version: tells a MATLAB-style host which interface the plug-in
 // was built for. The build sets both words per plug-in: the release word and
-// the target API word (0x07000000 for 32-bit sizes, 0x07300000 for 64-bit).
+// the target API word for 32-bit or 64-bit sizes (host/include/mexapiwords.h).
 #include "mexgateway.h"
 
 #if !defined(MEX_RELEASE_WORD) || !defined(MEX_TARGET_API_WORD)

@@ -7,6 +7,12 @@
 // the message. An empty condition raises the message as plain text without
 // an identifier (used only by the two plain messages some plug-ins raise).
 //
+// Raising is the gateway's last act: whatever the call holds is released
+// first. An allocation inside a host call (mxMalloc, mxCreate*) that fails
+// raises from within the host, as MATLAB and Octave do; the host then
+// reclaims the call's scratch and arrays, and memory the plug-in owns through
+// C++ objects (unique_ptr, vector) is freed by the unwinding.
+//
 // Routines are inline so that a plug-in that does not use one of them
 // compiles without an unused-function warning.
 #ifndef TOOLBOX_FAILURE_H
@@ -50,6 +56,14 @@ __attribute__((format(TOOLBOX_PRINTF_FORMAT, 3, 4))) inline bool fail(Failure *f
   std::vsnprintf(failure->message, sizeof failure->message, format, args);
   va_end(args);
   return false;
+}
+
+// A plug-in that returns one output refuses to be asked for more: output
+// names what it returns, such as "Y" or "the M-by-N-by-3 image RGB".
+inline bool checkOneOutput(int nlhs, const char *plugin, const char *output, Failure *failure) {
+  if (nlhs <= 1) return true;
+  return fail(failure, "tooManyOutputs", "%s returns one output, %s (asked for %d).", plugin,
+              output, nlhs);
 }
 
 // Raises the failure through the host: a plain message with mexErrMsgTxt,

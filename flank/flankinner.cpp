@@ -9,7 +9,6 @@
 // additions. W is read as m-by-n, column-major, whatever its shape.
 // Selectors, pattern and the order of checks: gather.h. Only the real parts
 // of X and W are read.
-#include <algorithm>
 #include <cstdint>
 
 #include "gather.h"
@@ -18,38 +17,30 @@
 
 namespace {
 
-constexpr GatherForm kForm{"flankinner", "flankinner(u, X, v, P, W)", 5, true, false};
+constexpr GatherForm kForm{"flankinner", "flankinner(u, X, v, P, W)", "y", 5, true, false};
 
 // y = X(a, b)*W(r, c) + y for every pattern pair (r, c), in pattern order,
-// starting from 0, where a and b are the row and column u and v select; the
-// sum is then stored in *y. The pattern goes in blocks: gatherBlock finds
-// (and prefetches) each entry's element of X and its weight, then the
-// block's terms are added to the running sum, still in pattern order.
+// starting from 0, where a and b are the row and column u and v select; each
+// product is rounded before it is added. The sum is then stored in *y.
 void flankinner(double *y, std::int32_t m, const double *X, std::int32_t M, const double *u,
                 const double *v, const double *W, const IndexPair *pattern, std::int32_t k) {
   double sum = 0.0;
-  std::int64_t offsets[kGatherBlock];
-  for (std::int32_t start = 0; start < k;) {
-    const std::int32_t count = std::min(kGatherBlock, k - start);
-    const IndexPair *block = pattern + start;
-    gatherBlock(X, M, u, v, W, nullptr, m, block, count, offsets);
-    for (std::int32_t i = 0; i < count; ++i) {
-      if (offsets[i] < 0) continue;
-      const double x = X[offsets[i]];
-      const std::int64_t o = block[i].row + static_cast<std::int64_t>(block[i].col) * m;
-      const double term = x * W[o];
-      sum = term + sum;
-    }
-    start += count;
-  }
+  gatherTerms(X, M, u, v, W, nullptr, m, pattern, k, [&sum, W](double x, std::int64_t o) {
+    const double term = x * W[o];
+    sum = term + sum;
+  });
   *y = sum;
 }
 
 }  // namespace
 
-MEX_EXPORT void mexFunction(int /*nlhs*/, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   GatherCall call;
-  if (!startGather(kForm, nrhs, prhs, &call)) return;
+  Failure failure;
+  if (!prepareGather(kForm, nlhs, nrhs, prhs, &call, &failure)) {
+    raiseFailure(kForm.name, failure);
+    return;
+  }
   plhs[0] = mxCreateDoubleMatrix(1, 1, mxREAL);
   flankinner(mxGetPr(plhs[0]), call.m, mxGetPr(prhs[kSlotX]), call.M, mxGetPr(prhs[kSlotU]),
              mxGetPr(prhs[kSlotV]), mxGetPr(prhs[kSlotW]), call.pattern.get(), call.k);

@@ -7,7 +7,6 @@
 // u(r) or v(c) truncates to 0 or less the position stays 0. Selectors,
 // pattern and the order of checks: gather.h. Each term is added to Y in
 // pattern order; only the real part of X is read.
-#include <algorithm>
 #include <cstdint>
 
 #include "gather.h"
@@ -17,34 +16,25 @@
 
 namespace {
 
-constexpr GatherForm kForm{"flankmask", "flankmask(u, X, v, P)", 4, false, true};
+constexpr GatherForm kForm{"flankmask", "flankmask(u, X, v, P)", "Y", 4, false, true};
 
 // Y(r, c) = Y(r, c) + X(a, b) for every pattern pair (r, c), in pattern
-// order, where a and b are the row and column u and v select. The pattern
-// goes in blocks: gatherBlock finds (and prefetches) each entry's element of
-// X and of Y, then the block's terms are added.
+// order, where a and b are the row and column u and v select.
 void flankmask(double *Y, std::int32_t m, const double *X, std::int32_t M, const double *u,
                const double *v, const IndexPair *pattern, std::int32_t k) {
-  std::int64_t offsets[kGatherBlock];
-  for (std::int32_t start = 0; start < k;) {
-    const std::int32_t count = std::min(kGatherBlock, k - start);
-    const IndexPair *block = pattern + start;
-    gatherBlock(X, M, u, v, nullptr, Y, m, block, count, offsets);
-    for (std::int32_t i = 0; i < count; ++i) {
-      if (offsets[i] < 0) continue;
-      const double x = X[offsets[i]];
-      const std::int64_t o = block[i].row + static_cast<std::int64_t>(block[i].col) * m;
-      Y[o] = Y[o] + x;
-    }
-    start += count;
-  }
+  gatherTerms(X, M, u, v, nullptr, Y, m, pattern, k,
+              [Y](double x, std::int64_t o) { Y[o] = Y[o] + x; });
 }
 
 }  // namespace
 
-MEX_EXPORT void mexFunction(int /*nlhs*/, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   GatherCall call;
-  if (!startGather(kForm, nrhs, prhs, &call)) return;
+  Failure failure;
+  if (!prepareGather(kForm, nlhs, nrhs, prhs, &call, &failure)) {
+    raiseFailure(kForm.name, failure);
+    return;
+  }
   plhs[0] = largeoutput::createZeroDoubleMatrix(call.m, call.n);
   flankmask(mxGetPr(plhs[0]), call.m, mxGetPr(prhs[kSlotX]), call.M, mxGetPr(prhs[kSlotU]),
             mxGetPr(prhs[kSlotV]), call.pattern.get(), call.k);

@@ -14,7 +14,8 @@
 // any list is decoded and before Y is created, so an error never leaves
 // scratch behind and "incorrect dimension" is raised for every call whose
 // lists are well formed, whatever X holds:
-//   1. at least three inputs                          flankprod:wrongNumInputs
+//   1. at least three inputs, at most one output      flankprod:wrongNumInputs,
+//                                                     flankprod:tooManyOutputs
 //   2. X's sizes fit 32-bit integers                  flankprod:tooLarge
 //   3. L, then R: full double, a well-formed list     flankprod:invalidInput,
 //      (against its own declared size only)           flankprod:invalidPositionList
@@ -114,9 +115,9 @@ struct ProductCall {
   bool identityLeft = false;  // L is the M-by-M identity; left holds no pairs
   bool plain = false;         // the plain loops run (usePlainLoops)
   PairArray left;
-  std::int32_t kL = 0;
+  std::int32_t leftCount = 0;  // pairs in left
   PairArray right;
-  std::int32_t kR = 0;
+  std::int32_t rightCount = 0;  // pairs in right
 };
 
 bool sortedByColumn(const IndexPair *pairs, std::int32_t count) {
@@ -150,7 +151,7 @@ IndexPair *groupByColumn(const IndexPair *pairs, std::int32_t count, std::int32_
 }
 
 bool usePlainLoops(const ProductCall &call) {
-  const std::int32_t leftPairs = call.identityLeft ? call.M : call.kL;
+  const std::int32_t leftPairs = call.identityLeft ? call.M : call.leftCount;
   return leftPairs <= 1 || (leftPairs <= kPlainLeftPairs &&
                             static_cast<std::int64_t>(call.mL) * call.nR <= kPlainResultElements);
 }
@@ -158,13 +159,14 @@ bool usePlainLoops(const ProductCall &call) {
 // Leaves R's pairs grouped by column, for the column walk (the plain loops
 // take R as it is listed).
 bool groupRight(ProductCall *call, Failure *failure) {
-  if (call->kR == 0 || call->plain || sortedByColumn(call->right.get(), call->kR)) {
+  if (call->rightCount == 0 || call->plain || sortedByColumn(call->right.get(), call->rightCount)) {
     return true;
   }
-  PairArray grouped(groupByColumn(call->right.get(), call->kR, call->nR));
+  PairArray grouped(groupByColumn(call->right.get(), call->rightCount, call->nR));
   if (!grouped) {
-    return fail(failure, "outOfMemory", "Out of memory: %s needs %lld bytes to be grouped.", kRoleR,
-                static_cast<long long>(call->kR) * static_cast<long long>(sizeof(IndexPair)));
+    return fail(
+        failure, "outOfMemory", "Out of memory: %s needs %lld bytes to be grouped.", kRoleR,
+        static_cast<long long>(call->rightCount) * static_cast<long long>(sizeof(IndexPair)));
   }
   call->right = std::move(grouped);
   return true;
@@ -178,14 +180,14 @@ bool groupRight(ProductCall *call, Failure *failure) {
 // meets few pairs of R, when the scratch would outgrow the list, or when it
 // cannot be allocated.
 void orderLeft(ProductCall *call) {
-  const std::int32_t kL = call->kL;
+  const std::int32_t leftCount = call->leftCount;
   const std::int32_t mL = call->mL;
   const std::int32_t M = call->M;
-  if (call->plain || call->kR < kOrderLeftMinRight ||
-      static_cast<std::int64_t>(mL) + M > kCountingRatio * kL + kCountingSlack) {
+  if (call->plain || call->rightCount < kOrderLeftMinRight ||
+      static_cast<std::int64_t>(mL) + M > kCountingRatio * leftCount + kCountingSlack) {
     return;
   }
-  const std::size_t pairs = static_cast<std::size_t>(kL);
+  const std::size_t pairs = static_cast<std::size_t>(leftCount);
   std::unique_ptr<std::int32_t[]> seen(new (std::nothrow)
                                            std::int32_t[static_cast<std::size_t>(mL)]());
   std::unique_ptr<std::int32_t[]> next(new (std::nothrow)
@@ -196,13 +198,13 @@ void orderLeft(ProductCall *call) {
   if (!seen || !next || !layer || !layerByB || !byB) return;
   IndexPair *left = call->left.get();
   std::int32_t layers = 0;
-  for (std::int32_t i = 0; i < kL; ++i) {
+  for (std::int32_t i = 0; i < leftCount; ++i) {
     layer[i] = seen[left[i].row]++;
     layers = std::max(layers, layer[i] + 1);
   }
-  for (std::int32_t i = 0; i < kL; ++i) ++next[left[i].col + 1];
+  for (std::int32_t i = 0; i < leftCount; ++i) ++next[left[i].col + 1];
   for (std::int32_t b = 0; b < M; ++b) next[b + 1] += next[b];
-  for (std::int32_t i = 0; i < kL; ++i) {
+  for (std::int32_t i = 0; i < leftCount; ++i) {
     const std::int32_t to = next[left[i].col]++;
     byB[to] = left[i];
     layerByB[to] = layer[i];
@@ -210,16 +212,18 @@ void orderLeft(ProductCall *call) {
   std::unique_ptr<std::int32_t[]> start(new (std::nothrow)
                                             std::int32_t[static_cast<std::size_t>(layers) + 1]());
   if (!start) return;
-  for (std::int32_t i = 0; i < kL; ++i) ++start[layerByB[i] + 1];
+  for (std::int32_t i = 0; i < leftCount; ++i) ++start[layerByB[i] + 1];
   for (std::int32_t l = 0; l < layers; ++l) start[l + 1] += start[l];
-  for (std::int32_t i = 0; i < kL; ++i) left[start[layerByB[i]]++] = byB[i];
+  for (std::int32_t i = 0; i < leftCount; ++i) left[start[layerByB[i]]++] = byB[i];
 }
 
 // Runs the checks, the decoding and the grouping, in the order told above,
 // and chooses between the plain loops and the column walk; stops at the
 // first failure.
-bool prepareProduct(int nrhs, const mxArray *prhs[], ProductCall *call, Failure *failure) {
+bool prepareProduct(int nlhs, int nrhs, const mxArray *prhs[], ProductCall *call,
+                    Failure *failure) {
   if (!checkInputCount(nrhs, kInputCount, kUsage, failure) ||
+      !checkOneOutput(nlhs, kName, "Y", failure) ||
       !checkMatrixSizes(prhs[kSlotX], kRoleX, &call->M, &call->N, failure) ||
       !checkPositionList(prhs[kSlotL], kRoleL, failure) ||
       !checkPositionList(prhs[kSlotR], kRoleR, failure)) {
@@ -231,9 +235,10 @@ bool prepareProduct(int nrhs, const mxArray *prhs[], ProductCall *call, Failure 
   call->identityLeft = mxGetN(prhs[kSlotL]) == 0;
   if (!checkFullDouble(prhs[kSlotX], kRoleX, failure) ||
       !checkResultSize(call->mL, call->nR, failure) ||
-      !decodeList(prhs[kSlotL], kRoleL, call->M, false, &call->left, &call->kL, failure) ||
-      !decodeList(prhs[kSlotR], kRoleR, call->N, call->identityLeft ? call->M > 0 : call->kL > 0,
-                  &call->right, &call->kR, failure)) {
+      !decodeList(prhs[kSlotL], kRoleL, call->M, false, &call->left, &call->leftCount, failure) ||
+      !decodeList(prhs[kSlotR], kRoleR, call->N,
+                  call->identityLeft ? call->M > 0 : call->leftCount > 0, &call->right,
+                  &call->rightCount, failure)) {
     return false;
   }
   call->plain = usePlainLoops(*call);
@@ -358,12 +363,13 @@ void pairsColumn(double *Yd, const double *X, std::int32_t M, const IndexPair *r
 // order, and inside it every pair (c, d) of R, in list order; an identity L
 // has no pairs and stands for the pairs (i, i), i < M.
 void plainLoops(double *Y, std::int32_t mL, const double *X, std::int32_t M, bool identityLeft,
-                const IndexPair *left, std::int32_t kL, const IndexPair *right, std::int32_t kR) {
-  const std::int32_t leftPairs = identityLeft ? M : kL;
+                const IndexPair *left, std::int32_t leftCount, const IndexPair *right,
+                std::int32_t rightCount) {
+  const std::int32_t leftPairs = identityLeft ? M : leftCount;
   for (std::int32_t i = 0; i < leftPairs; ++i) {
     const std::int64_t a = identityLeft ? i : left[i].row;
     const std::int64_t b = identityLeft ? i : left[i].col;
-    for (std::int32_t j = 0; j < kR; ++j) {
+    for (std::int32_t j = 0; j < rightCount; ++j) {
       const std::int64_t c = right[j].row;
       const std::int64_t d = right[j].col;
       Y[a + d * mL] = Y[a + d * mL] + X[b + c * M];
@@ -376,17 +382,19 @@ void plainLoops(double *Y, std::int32_t mL, const double *X, std::int32_t M, boo
 // loops (see above). right is grouped by column; an identity L has no pairs
 // and M rows.
 void columnWalk(double *Y, std::int32_t mL, const double *X, std::int32_t M, bool identityLeft,
-                const IndexPair *left, std::int32_t kL, const IndexPair *right, std::int32_t kR) {
-  const std::int32_t blocks = identityLeft ? 1 : (kL + kLeftBlock - 1) / kLeftBlock;
+                const IndexPair *left, std::int32_t leftCount, const IndexPair *right,
+                std::int32_t rightCount) {
+  const std::int32_t blocks = identityLeft ? 1 : (leftCount + kLeftBlock - 1) / kLeftBlock;
   for (std::int32_t block = 0; block < blocks; ++block) {
     const IndexPair *leftBlock = left + static_cast<std::int64_t>(block) * kLeftBlock;
-    const std::int32_t count = identityLeft ? 0 : std::min(kLeftBlock, kL - block * kLeftBlock);
-    for (std::int32_t j = 0; j < kR;) {
+    const std::int32_t count =
+        identityLeft ? 0 : std::min(kLeftBlock, leftCount - block * kLeftBlock);
+    for (std::int32_t j = 0; j < rightCount;) {
       const std::int32_t d = right[j].col;
       std::int32_t end = j + 1;
-      while (end < kR && right[end].col == d) ++end;
+      while (end < rightCount && right[end].col == d) ++end;
       double *Yd = Y + static_cast<std::int64_t>(d) * mL;
-      const IndexPair following = right[end < kR ? end : j];
+      const IndexPair following = right[end < rightCount ? end : j];
       if (identityLeft) {
         identityColumn(Yd, X, M, right + j, end - j,
                        X + static_cast<std::int64_t>(following.row) * M);
@@ -406,20 +414,20 @@ void columnWalk(double *Y, std::int32_t mL, const double *X, std::int32_t M, boo
 // column-major; offsets are formed in 64 bits.
 void flankprod(double *Y, const double *X, const ProductCall &call) {
   if (call.plain) {
-    plainLoops(Y, call.mL, X, call.M, call.identityLeft, call.left.get(), call.kL, call.right.get(),
-               call.kR);
+    plainLoops(Y, call.mL, X, call.M, call.identityLeft, call.left.get(), call.leftCount,
+               call.right.get(), call.rightCount);
   } else {
-    columnWalk(Y, call.mL, X, call.M, call.identityLeft, call.left.get(), call.kL, call.right.get(),
-               call.kR);
+    columnWalk(Y, call.mL, X, call.M, call.identityLeft, call.left.get(), call.leftCount,
+               call.right.get(), call.rightCount);
   }
 }
 
 }  // namespace
 
-MEX_EXPORT void mexFunction(int /*nlhs*/, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   ProductCall call;
   Failure failure;
-  if (!prepareProduct(nrhs, prhs, &call, &failure)) {
+  if (!prepareProduct(nlhs, nrhs, prhs, &call, &failure)) {
     call.left.reset();
     call.right.reset();
     raiseFailure(kName, failure);

@@ -8,7 +8,6 @@
 // as m-by-n, column-major, whatever its shape. Selectors, pattern and the
 // order of checks: gather.h. Each product is formed by itself and then added
 // to Y, in pattern order; only the real parts of X and W are read.
-#include <algorithm>
 #include <cstdint>
 
 #include "gather.h"
@@ -18,36 +17,28 @@
 
 namespace {
 
-constexpr GatherForm kForm{"flankscale", "flankscale(u, X, v, P, W)", 5, true, true};
+constexpr GatherForm kForm{"flankscale", "flankscale(u, X, v, P, W)", "Y", 5, true, true};
 
 // Y(r, c) = X(a, b)*W(r, c) + Y(r, c) for every pattern pair (r, c), in
-// pattern order, where a and b are the row and column u and v select. The
-// pattern goes in blocks: gatherBlock finds (and prefetches) each entry's
-// element of X, its weight and its element of Y, then the block's terms
-// are added.
+// pattern order, where a and b are the row and column u and v select; each
+// product is rounded before it is added.
 void flankscale(double *Y, std::int32_t m, const double *X, std::int32_t M, const double *u,
                 const double *v, const double *W, const IndexPair *pattern, std::int32_t k) {
-  std::int64_t offsets[kGatherBlock];
-  for (std::int32_t start = 0; start < k;) {
-    const std::int32_t count = std::min(kGatherBlock, k - start);
-    const IndexPair *block = pattern + start;
-    gatherBlock(X, M, u, v, W, Y, m, block, count, offsets);
-    for (std::int32_t i = 0; i < count; ++i) {
-      if (offsets[i] < 0) continue;
-      const double x = X[offsets[i]];
-      const std::int64_t o = block[i].row + static_cast<std::int64_t>(block[i].col) * m;
-      const double term = x * W[o];
-      Y[o] = term + Y[o];
-    }
-    start += count;
-  }
+  gatherTerms(X, M, u, v, W, Y, m, pattern, k, [Y, W](double x, std::int64_t o) {
+    const double term = x * W[o];
+    Y[o] = term + Y[o];
+  });
 }
 
 }  // namespace
 
-MEX_EXPORT void mexFunction(int /*nlhs*/, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
+MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
   GatherCall call;
-  if (!startGather(kForm, nrhs, prhs, &call)) return;
+  Failure failure;
+  if (!prepareGather(kForm, nlhs, nrhs, prhs, &call, &failure)) {
+    raiseFailure(kForm.name, failure);
+    return;
+  }
   plhs[0] = largeoutput::createZeroDoubleMatrix(call.m, call.n);
   flankscale(mxGetPr(plhs[0]), call.m, mxGetPr(prhs[kSlotX]), call.M, mxGetPr(prhs[kSlotU]),
              mxGetPr(prhs[kSlotV]), mxGetPr(prhs[kSlotW]), call.pattern.get(), call.k);

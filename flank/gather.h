@@ -17,6 +17,7 @@
 // raised for every call whose pattern is well formed, whatever u, v, X and W
 // hold:
 //   1. enough inputs (4, or 5 with W)                  NAME:wrongNumInputs
+//      and at most one output                          NAME:tooManyOutputs
 //   2. X's sizes fit 32-bit integers                   NAME:tooLarge
 //   3. P: full double, a well-formed list (against     NAME:invalidInput,
 //      its own declared size only)                     NAME:invalidPositionList
@@ -27,15 +28,19 @@
 //   7. P decoded                                       NAME:outOfMemory
 //   8. every selector entry that a pattern position    NAME:indexOutOfRange
 //      uses is finite and at most M (u) or N (v)
-// Selector entries that no pattern position uses are not examined: they take
-// no part in the result. The checks take time proportional to P and the
-// selectors, never to X, W or the result, and all run before the result is
-// created; the decoded pattern is released before an error is raised. An
+// A selector entry is accepted when it is finite; it is truncated toward
+// zero, and the result must be at most M (u) or N (v); entries below 1
+// select nothing, however far below. Selector entries that no pattern
+// position uses are not examined: they take no part in the result. The
+// checks take time proportional to P and the selectors, never to X, W or the
+// result, and all run before the result is created. The checks return a
+// failure; the gateway releases the decoded pattern and then raises it. An
 // empty P is decoded only after step 5, when u is known to hold its N
 // entries, so the scratch never exceeds the size of the inputs.
 #ifndef FLANK_GATHER_H
 #define FLANK_GATHER_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -60,9 +65,10 @@ constexpr char kRoleW[] = "Weights W (argument 5)";
 struct GatherForm {
   const char *name;
   const char *usage;
-  int inputCount;     // 4, or 5 with weights
-  bool weighted;      // reads W
-  bool matrixResult;  // creates an m-by-n result (otherwise 1-by-1)
+  const char *output;  // what the one output is, for the tooManyOutputs message
+  int inputCount;      // 4, or 5 with weights
+  bool weighted;       // reads W
+  bool matrixResult;   // creates an m-by-n result (otherwise 1-by-1)
 };
 
 // Everything the gather loop needs, gathered by prepareGather.
@@ -87,8 +93,9 @@ inline bool checkSelector(const mxArray *selector, const char *role, std::size_t
                           const char *lengthName, const char *shape, Failure *failure) {
   if (!checkFullDouble(selector, role, failure)) return false;
   if (mxGetNumberOfElements(selector) >= length) return true;
-  return fail(failure, "invalidInput", "%s holds no entries but has %zu %s; pass %s.", role, length,
-              lengthName, shape);
+  char got[kDescriptionLength];
+  return fail(failure, "invalidInput", "%s must be %s with %zu %s, as P declares; got %s.", role,
+              shape, length, lengthName, describeArray(selector, got));
 }
 
 // W holds at least one weight per element of the m-by-n result.
@@ -97,9 +104,11 @@ inline bool checkWeights(const mxArray *W, std::int32_t m, std::int32_t n, Failu
   const std::int64_t needed = static_cast<std::int64_t>(m) * n;
   const std::size_t held = mxGetNumberOfElements(W);
   if (held >= static_cast<std::size_t>(needed)) return true;
+  char got[kDescriptionLength];
   return fail(failure, "invalidInput",
-              "%s hold %zu elements; the %d-by-%d result needs %lld, one per element.", kRoleW,
-              held, m, n, static_cast<long long>(needed));
+              "%s must hold at least %lld elements, one per element of the %d-by-%d result; got "
+              "%s.",
+              kRoleW, static_cast<long long>(needed), m, n, describeArray(W, got));
 }
 
 // The selector entry at index is finite and selects at most the count-th
@@ -108,19 +117,11 @@ inline bool checkSelectorEntry(const double *selector, std::int32_t index, std::
                                const char *role, const char *countName, Failure *failure) {
   const double entry = selector[index];
   char text[kValueTextLength];
-  if (!std::isfinite(entry)) {
-    return fail(failure, "indexOutOfRange",
-                "%s entry %d is %s; selector entries must be finite (entries below 1 select "
-                "nothing).",
-                role, index + 1, valueText(entry, text));
-  }
-  if (entry >= static_cast<double>(count) + 1.0) {
-    return fail(failure, "indexOutOfRange",
-                "%s entry %d is %s, past the %d %s of X; entries must truncate to at most %d "
-                "(entries below 1 select nothing).",
-                role, index + 1, valueText(entry, text), count, countName, count);
-  }
-  return true;
+  if (std::isfinite(entry) && entry < static_cast<double>(count) + 1.0) return true;
+  return fail(failure, "indexOutOfRange",
+              "%s entry %d is %s; selector entries must be finite and, truncated toward zero, at "
+              "most %d, the number of %s of X (entries below 1 select nothing).",
+              role, index + 1, valueText(entry, text), count, countName);
 }
 
 // Every selector entry used by a pattern position, in pattern order.
@@ -137,10 +138,11 @@ inline bool checkSelectedEntries(const double *u, const double *v, const GatherC
 }
 
 // Runs the checks and the decoding in the order told above; stops at the
-// first failure.
-inline bool prepareGather(const GatherForm &form, int nrhs, const mxArray *prhs[], GatherCall *call,
-                          Failure *failure) {
+// first failure, with nothing decoded left held.
+inline bool checkAndDecode(const GatherForm &form, int nlhs, int nrhs, const mxArray *prhs[],
+                           GatherCall *call, Failure *failure) {
   if (!checkInputCount(nrhs, form.inputCount, form.usage, failure) ||
+      !checkOneOutput(nlhs, form.name, form.output, failure) ||
       !checkMatrixSizes(prhs[kSlotX], kRoleX, &call->M, &call->N, failure) ||
       !checkPositionList(prhs[kSlotP], kRoleP, failure)) {
     return false;
@@ -160,14 +162,12 @@ inline bool prepareGather(const GatherForm &form, int nrhs, const mxArray *prhs[
          checkSelectedEntries(mxGetPr(prhs[kSlotU]), mxGetPr(prhs[kSlotV]), *call, failure);
 }
 
-// The gateway's preamble: prepares the call, or releases the pattern and
-// raises the failure (and then returns false, for hosts whose error call is
-// not marked as never returning).
-inline bool startGather(const GatherForm &form, int nrhs, const mxArray *prhs[], GatherCall *call) {
-  Failure failure;
-  if (prepareGather(form, nrhs, prhs, call, &failure)) return true;
+// Prepares the call: checks, decodes the pattern, and on a failure releases
+// the pattern, so that the gateway only has to raise the failure.
+inline bool prepareGather(const GatherForm &form, int nlhs, int nrhs, const mxArray *prhs[],
+                          GatherCall *call, Failure *failure) {
+  if (checkAndDecode(form, nlhs, nrhs, prhs, call, failure)) return true;
   call->pattern.reset();
-  raiseFailure(form.name, failure);
   return false;
 }
 
@@ -201,6 +201,29 @@ inline void gatherBlock(const double *X, std::int32_t M, const double *u, const 
     const std::int64_t o = p.row + static_cast<std::int64_t>(p.col) * m;
     if (W != nullptr) __builtin_prefetch(W + o);
     if (Y != nullptr) __builtin_prefetch(Y + o, 1);
+  }
+}
+
+// The one gather loop of the family: term(x, o) for every pattern pair
+// (r, c) whose selector entries select an element x = X(a, b), in pattern
+// order, where o = r + c*m is the pair's offset in the m-by-n result (and in
+// W). The pattern goes in blocks: gatherBlock finds (and prefetches) each
+// entry's element of X, its weight in W and its element of Y (W and Y may be
+// null), then the block's terms are taken from the cache.
+template <typename Term>
+inline void gatherTerms(const double *X, std::int32_t M, const double *u, const double *v,
+                        const double *W, const double *Y, std::int32_t m, const IndexPair *pattern,
+                        std::int32_t k, Term term) {
+  std::int64_t offsets[kGatherBlock];
+  for (std::int32_t start = 0; start < k;) {
+    const std::int32_t count = std::min(kGatherBlock, k - start);
+    const IndexPair *block = pattern + start;
+    gatherBlock(X, M, u, v, W, Y, m, block, count, offsets);
+    for (std::int32_t i = 0; i < count; ++i) {
+      if (offsets[i] < 0) continue;
+      term(X[offsets[i]], block[i].row + static_cast<std::int64_t>(block[i].col) * m);
+    }
+    start += count;
   }
 }
 

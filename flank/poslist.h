@@ -15,8 +15,8 @@
 // compiles without an unused-function warning.
 //
 // Errors: check routines never raise. They describe what is wrong in a
-// Failure and return false; the gateway releases its scratch and then raises
-// the failure, so no error leaves decoded lists behind. The gateways check
+// Failure (failure.h) and return false; the gateway releases its scratch and
+// then raises the failure, so no error leaves decoded lists behind. The gateways check
 // everything they can on the lists as they stand (their declared sizes
 // included) before decoding any, so the scratch of a call never exceeds the
 // size of its inputs.
@@ -158,8 +158,9 @@ inline bool decodeList(const mxArray *list, const char *role, std::int32_t ident
 // part is read; sparse and other classes are refused).
 inline bool checkFullDouble(const mxArray *array, const char *role, Failure *failure) {
   if (mxIsDouble(array) && !mxIsSparse(array)) return true;
-  return fail(failure, "invalidInput", "%s must be a full double array; it is %s%s.", role,
-              mxIsSparse(array) ? "sparse " : "", mxGetClassName(array));
+  char got[kDescriptionLength];
+  return fail(failure, "invalidInput", "%s must be a full double array; got %s.", role,
+              describeArray(array, got));
 }
 
 // Validates a position list against its own declared size, without looking

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "failure.h"
 #include "largeoutput.h"
 #include "mex.h"
 #include "mexgateway.h"
@@ -29,8 +30,11 @@ namespace {
 // Element counts, map lengths and byte offsets into the output.
 using Count = std::int64_t;
 
+constexpr char kName[] = "lutpaint";
+// The input checks raise their identifiers under this prefix
+// ("Pixelry:lutpaint:wrongNumInputs"); the output check under kName.
+constexpr char kCheckPrefix[] = "Pixelry:lutpaint";
 constexpr int kNumInputs = 2;
-constexpr int kMaxOutputs = 1;
 constexpr mwSize kImageDims = 2;
 constexpr mwSize kMapDims = 2;
 constexpr size_t kMapColumns = 3;  // red, green, blue
@@ -43,46 +47,53 @@ constexpr double kByteScale = 255.0;
 constexpr double kHalf = 0.5;  // added before truncating: halves go up
 constexpr double kFirstRow = 1.0;
 
-// Per-value tables cover every value of the pixel class: worth building for
-// uint8 images always, for uint16 images from as many pixels as values.
-constexpr size_t kUint8Values = 256;
-constexpr Count kUint16Values = 65536;
-// Pair tables for uint8 images pay off from about a million pixels.
-constexpr size_t kUint8Pairs = 65536;
+// The scratch of the conversion, sized once here. Per-value tables hold one
+// byte per channel for every value of the pixel class: worth building for
+// uint8 images always, for uint16 images from as many pixels as values. Pair
+// tables hold two bytes per channel for every pair of uint8 values; they pay
+// off from about a million pixels.
+template <typename Pixel>
+constexpr Count kValueCount = Count(1) << (8 * sizeof(Pixel));
+constexpr Count kPairCount = kValueCount<std::uint8_t> * kValueCount<std::uint8_t>;
+template <typename Pixel>
+constexpr size_t kValueTableBytes = static_cast<size_t>(kValueCount<Pixel>) * kChannels;
+constexpr size_t kPairTableBytes =
+    kChannels * static_cast<size_t>(kPairCount) * sizeof(std::uint16_t);
 constexpr Count kPairTablePixels = Count(1) << 20;
 
-// Stops the call with an error unless there are exactly two inputs, X is a
-// full two-dimensional uint8, uint16 or double array, and CMAP is a full
-// double P-by-3 matrix with P >= 1. The checks run in this order; the first
-// that fails decides the error.
-void validateInputs(int nrhs, const mxArray *prhs[]) {
+// Refuses the call unless there are exactly two inputs, X is a full
+// two-dimensional uint8, uint16 or double array, and CMAP is a full double
+// P-by-3 matrix with P >= 1. The checks run in this order; the first that
+// fails decides the error, raised under kCheckPrefix.
+bool checkInputs(int nrhs, const mxArray *prhs[], Failure *failure) {
   if (nrhs != kNumInputs) {
-    mexErrMsgIdAndTxt("Pixelry:lutpaint:wrongNumInputs", "LUTPAINT expected two input arguments.");
+    return fail(failure, "wrongNumInputs", "LUTPAINT expected two input arguments.");
   }
   const mxArray *image = prhs[0];
   if (!mxIsDouble(image) && !mxIsUint8(image) && !mxIsUint16(image)) {
-    mexErrMsgIdAndTxt("Pixelry:lutpaint:invalidInputType", "X must be uint8, uint16, or double.");
+    return fail(failure, "invalidInputType", "X must be uint8, uint16, or double.");
   }
   if (mxGetNumberOfDimensions(image) != kImageDims) {
-    mexErrMsgIdAndTxt("Pixelry:lutpaint:inputNot2D", "X must be two-dimensional.");
+    return fail(failure, "inputNot2D", "X must be two-dimensional.");
   }
   if (mxIsSparse(image)) {
-    mexErrMsgIdAndTxt("Pixelry:lutpaint:sparseInput", "X must not be sparse.");
+    return fail(failure, "sparseInput", "X must not be sparse.");
   }
   const mxArray *map = prhs[1];
   // The column count is asked only of a two-dimensional map.
   if (mxGetNumberOfDimensions(map) != kMapDims || mxGetN(map) != kMapColumns) {
-    mexErrMsgIdAndTxt("Pixelry:lutpaint:invalidMapSize", "CMAP must be a P-by-3 matrix.");
+    return fail(failure, "invalidMapSize", "CMAP must be a P-by-3 matrix.");
   }
   if (!mxIsDouble(map)) {
-    mexErrMsgIdAndTxt("Pixelry:lutpaint:invalidMapType", "CMAP must be double.");
+    return fail(failure, "invalidMapType", "CMAP must be double.");
   }
   if (mxIsSparse(map)) {
-    mexErrMsgIdAndTxt("Pixelry:lutpaint:sparseMap", "CMAP must not be sparse.");
+    return fail(failure, "sparseMap", "CMAP must not be sparse.");
   }
   if (mxGetM(map) == 0) {
-    mexErrMsgIdAndTxt("Pixelry:lutpaint:emptyMap", "CMAP must have at least one row.");
+    return fail(failure, "emptyMap", "CMAP must have at least one row.");
   }
+  return true;
 }
 
 // Quantises one map column of P intensities to bytes: NaN and values below 0
@@ -133,7 +144,7 @@ void convertClamped(const Pixel *X, Planes out, Count n, Count P, Tables tables)
 template <typename Pixel>
 void convertThroughValueTables(const Pixel *X, Planes out, Count n, Count P, Tables tables,
                                unsigned char *valueTables) {
-  constexpr Count kValues = Count(1) << (8 * sizeof(Pixel));
+  constexpr Count kValues = kValueCount<Pixel>;
   const Count lastRow = P - 1;
   unsigned char *byValue[kChannels];
   for (size_t c = 0; c < kChannels; ++c) {
@@ -156,16 +167,15 @@ void convertThroughValueTables(const Pixel *X, Planes out, Count n, Count P, Tab
 // from twelve table loads.
 void convertUint8ByPairs(const std::uint8_t *X, Planes out, Count n, Count P, Tables tables,
                          std::uint16_t *pairTables) {
-  constexpr Count kPairs = 65536;
   const Count lastRow = P - 1;
   std::uint16_t *byPair[kChannels];
   for (size_t c = 0; c < kChannels; ++c) {
-    unsigned char single[kUint8Values];
-    for (size_t v = 0; v < kUint8Values; ++v) {
-      single[v] = tables.table[c][static_cast<Count>(v) < P ? static_cast<Count>(v) : lastRow];
+    unsigned char single[kValueCount<std::uint8_t>];
+    for (Count v = 0; v < kValueCount<std::uint8_t>; ++v) {
+      single[v] = tables.table[c][v < P ? v : lastRow];
     }
-    byPair[c] = pairTables + c * kPairs;
-    for (Count pair = 0; pair < kPairs; ++pair) {
+    byPair[c] = pairTables + c * kPairCount;
+    for (Count pair = 0; pair < kPairCount; ++pair) {
       byPair[c][pair] = static_cast<std::uint16_t>(single[pair & 0xFF] | single[pair >> 8] << 8);
     }
   }
@@ -189,9 +199,9 @@ void convertUint8ByPairs(const std::uint8_t *X, Planes out, Count n, Count P, Ta
   }
 }
 
-// uint8 images: small ones through per-value tables (3 x 256 bytes of
-// scratch), large ones through pair tables (3 x 65536 x 2 bytes); either
-// scratch is passed in by the gateway.
+// uint8 images: small ones through per-value tables (kValueTableBytes of
+// scratch), large ones through pair tables (kPairTableBytes); either scratch
+// is passed in by the gateway.
 void convertUint8(const std::uint8_t *X, Planes out, Count n, Count P, Tables tables,
                   unsigned char *valueTables, std::uint16_t *pairTables) {
   if (pairTables != nullptr) {
@@ -201,7 +211,7 @@ void convertUint8(const std::uint8_t *X, Planes out, Count n, Count P, Tables ta
   }
 }
 
-// uint16 images go through per-value tables (3 x 65536 bytes) when the
+// uint16 images go through per-value tables (kValueTableBytes) when the
 // caller provides them, that is for images of at least as many pixels.
 void convertUint16(const std::uint16_t *X, Planes out, Count n, Count P, Tables tables,
                    unsigned char *valueTables) {
@@ -245,11 +255,14 @@ void convertDouble(const double *X, Planes out, Count n, Count P, Tables tables)
 // becomes ans). Asking for more than one is refused after the input checks,
 // so that those keep their errors whatever nlhs is.
 MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
-  validateInputs(nrhs, prhs);
-  if (nlhs > kMaxOutputs) {
-    mexErrMsgIdAndTxt("lutpaint:tooManyOutputs",
-                      "lutpaint returns one output, the M-by-N-by-3 image RGB (asked for %d).",
-                      nlhs);
+  Failure failure;
+  if (!checkInputs(nrhs, prhs, &failure)) {
+    raiseFailure(kCheckPrefix, failure);
+    return;
+  }
+  if (!checkOneOutput(nlhs, kName, "the M-by-N-by-3 image RGB", &failure)) {
+    raiseFailure(kName, failure);
+    return;
   }
   const mxArray *image = prhs[0];
   const mxArray *map = prhs[1];
@@ -279,16 +292,15 @@ MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *
   std::uint16_t *pairTables = nullptr;
   if (imageClass == mxUINT8_CLASS) {
     if (n >= kPairTablePixels) {
-      pairTables =
-          static_cast<std::uint16_t *>(mxMalloc(kChannels * kUint8Pairs * sizeof(std::uint16_t)));
+      pairTables = static_cast<std::uint16_t *>(mxMalloc(kPairTableBytes));
     } else {
-      valueTables = static_cast<unsigned char *>(mxMalloc(kChannels * kUint8Values));
+      valueTables = static_cast<unsigned char *>(mxMalloc(kValueTableBytes<std::uint8_t>));
     }
     convertUint8(static_cast<const std::uint8_t *>(pixels), planes, n, P, tables, valueTables,
                  pairTables);
   } else if (imageClass == mxUINT16_CLASS) {
-    if (n >= kUint16Values) {
-      valueTables = static_cast<unsigned char *>(mxMalloc(kChannels * kUint16Values));
+    if (n >= kValueCount<std::uint16_t>) {
+      valueTables = static_cast<unsigned char *>(mxMalloc(kValueTableBytes<std::uint16_t>));
     }
     convertUint16(static_cast<const std::uint16_t *>(pixels), planes, n, P, tables, valueTables);
   } else if (imageClass == mxDOUBLE_CLASS) {

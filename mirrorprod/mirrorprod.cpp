@@ -9,12 +9,14 @@
 // formed: each stored off-diagonal entry is used for its own position and for
 // its mirror image. Only real parts are read; y is a real n-by-1 vector.
 //
-// The gateway's checks are O(1) tests of classes and sizes. A sparse array
+// The gateway's checks are O(1) tests of classes and sizes; they return a
+// failure, which mexFunction raises. A sparse array
 // handed over by the host already holds valid, ascending row indices below
 // its row count, so the kernel runs without tests in its loops.
 #include <cstdint>
 #include <limits>
 
+#include "failure.h"
 #include "mex.h"
 #include "mexgateway.h"
 #include "sparse_kernels.h"
@@ -24,73 +26,74 @@ namespace {
 // The kernel counts rows in a signed 32-bit integer.
 constexpr std::uint64_t kMaxOrder = static_cast<std::uint64_t>(std::numeric_limits<int>::max());
 
+constexpr char kName[] = "mirrorprod";
 constexpr int kInputs = 2;
-constexpr int kMaxOutputs = 1;
+constexpr int kSlotX = 0;
+constexpr int kSlotA = 1;
 
-unsigned long long asULL(std::uint64_t value) {
+// For the %llu of a message.
+unsigned long long printable(std::uint64_t value) {
   return static_cast<unsigned long long>(value);
 }
 
-const char *storageName(const mxArray *array) {
-  return mxIsSparse(array) ? "sparse" : "full";
-}
-
-// Refuses anything the kernel cannot take as it stands; returns the order n.
-int validateInputs(int nlhs, int nrhs, const mxArray *prhs[]) {
+// Refuses anything the kernel cannot take as it stands; on success *n is the
+// order of A. The checks run in this order; the first that fails decides.
+bool checkInputs(int nlhs, int nrhs, const mxArray *prhs[], int *n, Failure *failure) {
   if (nrhs < kInputs) {
-    mexErrMsgIdAndTxt("mirrorprod:wrongNumInputs",
-                      "mirrorprod takes two inputs, y = mirrorprod(x, A): the vector x and the "
-                      "sparse lower triangle A (got %d).",
-                      nrhs);
+    return fail(failure, "wrongNumInputs",
+                "mirrorprod takes two inputs, y = mirrorprod(x, A): the vector x and the sparse "
+                "lower triangle A (got %d).",
+                nrhs);
   }
-  if (nlhs > kMaxOutputs) {
-    mexErrMsgIdAndTxt("mirrorprod:tooManyOutputs",
-                      "mirrorprod returns one output, y (asked for %d).", nlhs);
-  }
-  const mxArray *x = prhs[0];
-  const mxArray *A = prhs[1];
+  if (!checkOneOutput(nlhs, kName, "y", failure)) return false;
+  const mxArray *x = prhs[kSlotX];
+  const mxArray *A = prhs[kSlotA];
+  char got[kDescriptionLength];
   if (!mxIsSparse(A) || !mxIsDouble(A)) {
-    mexErrMsgIdAndTxt("mirrorprod:notSparse",
-                      "A (input 2) must be a sparse double matrix holding the lower triangle of a "
-                      "symmetric matrix, such as sparse(tril(S)); got a %s %s array.",
-                      storageName(A), mxGetClassName(A));
+    // A sparse first input and a full second one: the order of A*x.
+    const bool swapped = mxIsSparse(x) && !mxIsSparse(A);
+    return fail(
+        failure, "notSparse",
+        "A (input 2) must be a sparse double matrix holding the lower triangle of a "
+        "symmetric matrix, such as sparse(tril(S)); got %s.%s",
+        describeArray(A, got),
+        swapped ? " The sparse matrix comes second: y = mirrorprod(x, A) computes S*x." : "");
   }
   const std::uint64_t rows = mxGetM(A);
   const std::uint64_t columns = mxGetN(A);
   if (rows > kMaxOrder) {
-    mexErrMsgIdAndTxt("mirrorprod:tooLarge",
-                      "A (input 2) has %llu rows; mirrorprod handles matrices of at most "
-                      "2147483647 rows and columns.",
-                      asULL(rows));
+    return fail(failure, "tooLarge",
+                "A (input 2) has %llu rows; mirrorprod handles matrices of at most 2147483647 "
+                "rows and columns.",
+                printable(rows));
   }
   if (rows != columns) {
-    mexErrMsgIdAndTxt("mirrorprod:notSquare",
-                      "A (input 2) must be square, the n-by-n lower triangle of a symmetric "
-                      "matrix; got %llu-by-%llu.",
-                      asULL(rows), asULL(columns));
+    return fail(failure, "notSquare",
+                "A (input 2) must be square, the n-by-n lower triangle of a symmetric matrix; "
+                "got %llu-by-%llu.",
+                printable(rows), printable(columns));
   }
-  if (!mxIsDouble(x) || mxIsSparse(x)) {
-    mexErrMsgIdAndTxt("mirrorprod:invalidInput",
-                      "x (input 1) must be a full double array with at least n = %llu elements; "
-                      "got a %s %s array.",
-                      asULL(rows), storageName(x), mxGetClassName(x));
+  if (!mxIsDouble(x) || mxIsSparse(x) || mxGetNumberOfElements(x) < rows) {
+    return fail(failure, "invalidInput",
+                "x (input 1) must be a full double array with at least n = %llu elements, one "
+                "per row of A; got %s.",
+                printable(rows), describeArray(x, got));
   }
-  const std::uint64_t elements = mxGetNumberOfElements(x);
-  if (elements < rows) {
-    mexErrMsgIdAndTxt("mirrorprod:invalidInput",
-                      "x (input 1) must have at least n = %llu elements, one per row of A; got "
-                      "%llu.",
-                      asULL(rows), asULL(elements));
-  }
-  return static_cast<int>(rows);
+  *n = static_cast<int>(rows);
+  return true;
 }
 
 }  // namespace
 
 MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
-  const int n = validateInputs(nlhs, nrhs, prhs);
-  const double *x = mxGetPr(prhs[0]);
-  const mxArray *A = prhs[1];
+  int n = 0;
+  Failure failure;
+  if (!checkInputs(nlhs, nrhs, prhs, &n, &failure)) {
+    raiseFailure(kName, failure);
+    return;
+  }
+  const double *x = mxGetPr(prhs[kSlotX]);
+  const mxArray *A = prhs[kSlotA];
   const double *values = mxGetPr(A);
   // Octave's mwIndex is a signed 64-bit integer; the bit patterns of the
   // (non-negative) indices and starts are the same read as unsigned.

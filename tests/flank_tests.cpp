@@ -34,14 +34,7 @@ using mexhost::ArrayPtr;
 using mexhost::CallResult;
 
 const mexhost::Plugin &plugin(const std::string &name) {
-  static std::map<std::string, std::unique_ptr<mexhost::Plugin>> opened;
-  std::unique_ptr<mexhost::Plugin> &slot = opened[name];
-  if (!slot) {
-    std::string why;
-    slot = mexhost::Plugin::open(std::string(TOOLBOX_PLUGIN_DIR) + "/" + name + ".mexa64", &why);
-    if (!slot) throw std::runtime_error(why);
-  }
-  return *slot;
+  return mexhost::openPlugin(TOOLBOX_PLUGIN_DIR, name);
 }
 
 struct Dense {

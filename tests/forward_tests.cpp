@@ -26,12 +26,8 @@ void refuse(int, mxArray *[], int, const mxArray *const[]) {
   throw mexhost::MexError{"spy:refused", "refused"};
 }
 
-std::unique_ptr<mexhost::Plugin> open(const char *name) {
-  std::string why;
-  auto plugin =
-      mexhost::Plugin::open(std::string(TOOLBOX_PLUGIN_DIR) + "/" + name + ".mexa64", &why);
-  EXPECT_TRUE(plugin) << why;
-  return plugin;
+const mexhost::Plugin *open(const char *name) {
+  return &mexhost::openPlugin(TOOLBOX_PLUGIN_DIR, name);
 }
 
 class Forwarding : public testing::TestWithParam<const char *> {

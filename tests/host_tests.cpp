@@ -2,6 +2,7 @@
 // comparison that the case files rely on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -18,16 +19,13 @@ std::string pluginPath(const std::string &name) {
   return std::string(TOOLBOX_TEST_PLUGIN_DIR) + "/" + name + mexhost::pluginSuffix();
 }
 
-std::unique_ptr<mexhost::Plugin> openFaulty() {
-  std::string why;
-  auto plugin = mexhost::Plugin::open(pluginPath("faulty"), &why);
-  EXPECT_TRUE(plugin) << why;
-  return plugin;
+const mexhost::Plugin &faulty() {
+  return mexhost::openPlugin(TOOLBOX_TEST_PLUGIN_DIR, "faulty");
 }
 
 CallResult callFaulty(const std::string &fault, int nlhs,
                       const std::vector<std::string> &more = {}) {
-  static std::unique_ptr<mexhost::Plugin> plugin = openFaulty();
+  const mexhost::Plugin *plugin = &faulty();
   std::vector<ArrayPtr> args;
   args.push_back(ArrayPtr(mxCreateString(fault.c_str())));
   for (const std::string &text : more) args.push_back(mexhost::parseLiteral(text));
@@ -78,10 +76,7 @@ TEST(Contract, EachFaultIsReported) {
 TEST(Contract, ChangedInputIsReported) {
   ArrayPtr fault(mxCreateString("changeInput"));
   ArrayPtr data = mexhost::parseLiteral("[1 2 3]");
-  std::string why;
-  auto plugin = mexhost::Plugin::open(pluginPath("faulty"), &why);
-  ASSERT_TRUE(plugin) << why;
-  CallResult r = plugin->call(1, {fault.get(), data.get()});
+  CallResult r = faulty().call(1, {fault.get(), data.get()});
   EXPECT_EQ(r.status, Status::violation);
   EXPECT_NE(joined(r.violations).find("input 2 was changed"), std::string::npos);
 }
@@ -99,6 +94,39 @@ TEST(Contract, AnErrorReclaimsScratchAndArrays) {
   // The fault name's copy is released before the two blocks are taken; both
   // are held at once when the error is raised.
   EXPECT_EQ(r.peakScratchBytes, size_t(1 << 20) + 10 * 8);
+}
+
+// The k-th host allocation of a call can be made to fail: mxMalloc (inside
+// mxArrayToString, and directly), mxCalloc, array creation, and the arrays
+// a function reached through mexCallMATLAB creates. The failure raises
+// MATLAB:nomem from inside the host call and the call's holdings are
+// reclaimed, as after any error.
+TEST(Contract, AFailingAllocationRaisesOutOfMemoryAndIsReclaimed) {
+  CallResult counted = callFaulty("errorAfterMalloc", 1);
+  ASSERT_EQ(counted.identifier, "faulty:boom");
+  ASSERT_EQ(counted.allocations, 4) << "mxArrayToString, mxMalloc, mxCalloc, mxCreateDoubleMatrix";
+  ArrayPtr fault(mxCreateString("errorAfterMalloc"));
+  for (long k = 1; k <= counted.allocations + 1; ++k) {
+    long arraysBefore = mexhost::liveArrays();
+    long scratchBefore = mexhost::liveScratchBlocks();
+    CallResult r = faulty().call(1, {fault.get()}, mexhost::Plugin::InputCheck::fingerprint, k);
+    EXPECT_EQ(r.status, Status::error) << "allocation " << k;
+    EXPECT_EQ(r.identifier, k <= counted.allocations ? "MATLAB:nomem" : "faulty:boom")
+        << "allocation " << k;
+    EXPECT_EQ(r.allocations, std::min(k, counted.allocations)) << "allocation " << k;
+    EXPECT_EQ(mexhost::liveScratchBlocks(), scratchBefore) << "allocation " << k;
+    EXPECT_EQ(mexhost::liveArrays(), arraysBefore) << "allocation " << k;
+  }
+  ArrayPtr callZeros(mxCreateString("callZeros"));
+  ArrayPtr size = mexhost::parseLiteral("[2 3]");
+  CallResult zeros = faulty().call(1, {callZeros.get(), size.get()});
+  ASSERT_EQ(zeros.status, Status::ok);
+  ASSERT_EQ(zeros.allocations, 2) << "mxArrayToString, then zeros' result";
+  CallResult refused =
+      faulty().call(1, {callZeros.get(), size.get()}, mexhost::Plugin::InputCheck::fingerprint, 2);
+  EXPECT_EQ(refused.identifier, "MATLAB:nomem");
+  CallResult unhindered = faulty().call(1, {callZeros.get(), size.get()});
+  EXPECT_EQ(unhindered.status, Status::ok) << "the failure is the failing call's alone";
 }
 
 // Small uninitialised arrays hold a fill pattern, so that an element a

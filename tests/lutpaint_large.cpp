@@ -45,10 +45,8 @@ TEST(LutpaintLarge, ImageAboveTwoToThe30ElementsFillsEveryPlaneToItsEnd) {
     for (size_t i = 0; i < kRows; ++i) mxGetPr(map.get())[i + c * kRows] = rowByte(c, i) / 255.0;
   }
 
-  std::string why;
-  auto plugin = mexhost::Plugin::open(std::string(TOOLBOX_PLUGIN_DIR) + "/lutpaint.mexa64", &why);
-  ASSERT_NE(plugin, nullptr) << why;
-  CallResult r = plugin->call(1, {image.get(), map.get()});
+  const mexhost::Plugin &plugin = mexhost::openPlugin(TOOLBOX_PLUGIN_DIR, "lutpaint");
+  CallResult r = plugin.call(1, {image.get(), map.get()});
   ASSERT_EQ(r.status, CallResult::Status::ok) << r.identifier << " " << r.message;
   const mxArray *rgb = r.outputs[0].get();
   ASSERT_EQ(mxGetNumberOfDimensions_730(rgb), 3u);

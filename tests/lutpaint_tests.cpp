@@ -20,13 +20,7 @@ using mexhost::CallResult;
 constexpr int kChannels = 3;
 
 const mexhost::Plugin &plugin() {
-  static std::unique_ptr<mexhost::Plugin> p = [] {
-    std::string why;
-    auto opened = mexhost::Plugin::open(std::string(TOOLBOX_PLUGIN_DIR) + "/lutpaint.mexa64", &why);
-    if (!opened) throw std::runtime_error(why);
-    return opened;
-  }();
-  return *p;
+  return mexhost::openPlugin(TOOLBOX_PLUGIN_DIR, "lutpaint");
 }
 
 // The byte of one intensity: NaN and below 0 give 0, above 1 gives 255, else

@@ -22,14 +22,7 @@ using Dense = std::vector<double>;  // column-major; a zero is an unstored entry
 using Complex = std::complex<double>;
 
 const mexhost::Plugin &plugin() {
-  static std::unique_ptr<mexhost::Plugin> p = [] {
-    std::string why;
-    auto opened =
-        mexhost::Plugin::open(std::string(TOOLBOX_PLUGIN_DIR) + "/mirrorprod.mexa64", &why);
-    if (!opened) throw std::runtime_error(why);
-    return opened;
-  }();
-  return *p;
+  return mexhost::openPlugin(TOOLBOX_PLUGIN_DIR, "mirrorprod");
 }
 
 // ---- random matrices -------------------------------------------------------

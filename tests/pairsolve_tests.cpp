@@ -17,14 +17,7 @@ using mexhost::ArrayPtr;
 constexpr size_t kScratchBytesPerLine = 512;
 
 const mexhost::Plugin &plugin() {
-  static std::unique_ptr<mexhost::Plugin> p = [] {
-    std::string why;
-    auto opened =
-        mexhost::Plugin::open(std::string(TOOLBOX_PLUGIN_DIR) + "/pairsolve.mexa64", &why);
-    if (!opened) throw std::runtime_error(why);
-    return opened;
-  }();
-  return *p;
+  return mexhost::openPlugin(TOOLBOX_PLUGIN_DIR, "pairsolve");
 }
 
 struct Solution {

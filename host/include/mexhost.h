@@ -11,13 +11,14 @@
 #include <vector>
 
 #include "mex.h"
+#include "mexapiwords.h"
 
 namespace mexhost {
 
 // The two words a plug-in reports through mexfilerequiredapiversion.
-constexpr unsigned kReleaseWord = 0x0002016B;
-constexpr unsigned kApi32 = 0x07000000;  // 32-bit sizes, binds the _700 family
-constexpr unsigned kApi64 = 0x07300000;  // 64-bit sizes, binds the _730 family
+constexpr unsigned kReleaseWord = MEXAPI_RELEASE_WORD;
+constexpr unsigned kApi32 = MEXAPI_API32_WORD;
+constexpr unsigned kApi64 = MEXAPI_API64_WORD;
 
 // Thrown by mexErrMsgTxt/mexErrMsgIdAndTxt and by host functions that fail;
 // caught by the host at the end of the plug-in call. Plug-ins never see it.
@@ -41,6 +42,7 @@ struct CallResult {
   std::vector<std::string> violations;  // status violation: every contract breach found
   int hostCalls = 0;                    // mexCallMATLAB / mexCallMATLABWithObject calls made
   size_t peakScratchBytes = 0;          // most mxMalloc/mxCalloc/mxRealloc bytes held at once
+  long allocations = 0;                 // host allocations made (see failingAllocation)
 };
 
 class MEX_API Plugin {
@@ -54,9 +56,18 @@ class MEX_API Plugin {
   // One MATLAB-level call. Inputs are only read; the host checks that by
   // fingerprinting every input before and after the call, unless told not
   // to (benchmarks, where hashing large inputs would swamp the timing).
+  //
+  // failingAllocation k > 0 makes the call's k-th host allocation fail, as
+  // memory running out would: every mxMalloc, mxCalloc, mxRealloc and array
+  // creation (mxCreate*, mxDuplicateArray, and those of the functions reached
+  // through mexCallMATLAB) counts as one, in the order made. The failing one
+  // raises MATLAB:nomem from inside the host call, as MATLAB and Octave do;
+  // the error unwinds through the plug-in and the host reclaims the call's
+  // scratch and arrays. CallResult::allocations tells how many a call makes.
   enum class InputCheck { fingerprint, none };
   CallResult call(int nlhs, const std::vector<const mxArray *> &inputs,
-                  InputCheck inputCheck = InputCheck::fingerprint) const;
+                  InputCheck inputCheck = InputCheck::fingerprint,
+                  long failingAllocation = 0) const;
 
   const std::string &name() const { return name_; }
   unsigned releaseWord() const { return releaseWord_; }
@@ -78,6 +89,10 @@ class MEX_API Plugin {
 // numeric, logical or char array, converted to double; its imaginary part
 // when asked for (complex arrays only).
 MX_API double elementAsDouble(const mxArray *array, size_t k, bool imaginary = false);
+
+// The class named as MATLAB spells it ("double", "uint8", "logical",
+// "char", ...); false for any other name.
+MX_API bool classFromName(const std::string &name, mxClassID *classID);
 
 // Arrays alive in this process, and mxMalloc/mxCalloc blocks obtained inside
 // plug-in calls and not yet released; tests use them to see reclaiming work.

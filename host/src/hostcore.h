@@ -42,11 +42,18 @@ struct CallContext {
   std::unordered_set<const mxArray *> inputs;  // the call's inputs
   std::vector<std::string> violations;         // breaches noticed while the call ran
   int hostCalls = 0;
+  long allocations = 0;        // host allocations made so far
+  long failingAllocation = 0;  // the allocation that fails (0: none)
 };
 
 // The context of the plug-in call running on this thread, or null.
 MX_API CallContext *currentContext();
 MX_API void setCurrentContext(CallContext *context);
+
+// Counts one host allocation of the running call (if any) and raises
+// MATLAB:nomem when it is the one the call was told to fail. Every entry
+// point that allocates calls it before allocating anything.
+MX_API void countAllocation();
 
 // Releases everything the call still holds (after an error, or after a
 // normal return once the outputs are taken out of context->created).

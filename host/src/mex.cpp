@@ -214,8 +214,8 @@ Plugin::~Plugin() {
   }
 }
 
-CallResult Plugin::call(int nlhs, const std::vector<const mxArray *> &inputs,
-                        InputCheck inputCheck) const {
+CallResult Plugin::call(int nlhs, const std::vector<const mxArray *> &inputs, InputCheck inputCheck,
+                        long failingAllocation) const {
   CallResult result;
   int usable = nlhs > 1 ? nlhs : 1;
   std::vector<mxArray *> slots(static_cast<size_t>(usable + kGuardSlots), nullptr);
@@ -227,6 +227,7 @@ CallResult Plugin::call(int nlhs, const std::vector<const mxArray *> &inputs,
     }
   }
   CallContext context;
+  context.failingAllocation = failingAllocation;
   for (const mxArray *input : inputs) {
     context.inputs.insert(input);
   }
@@ -241,6 +242,7 @@ CallResult Plugin::call(int nlhs, const std::vector<const mxArray *> &inputs,
     result.message = message;
     result.hostCalls = context.hostCalls;
     result.peakScratchBytes = context.peakScratchBytes;
+    result.allocations = context.allocations;
     return std::move(result);
   };
   setCurrentContext(&context);
@@ -260,6 +262,7 @@ CallResult Plugin::call(int nlhs, const std::vector<const mxArray *> &inputs,
   setCurrentContext(outer);
   result.hostCalls = context.hostCalls;
   result.peakScratchBytes = context.peakScratchBytes;
+  result.allocations = context.allocations;
   finishNormalReturn(context, name_, nlhs, slots.data(), inputs, before, result);
   reclaim(&context);
   return result;
@@ -283,18 +286,15 @@ bool callFunction(const std::string &name, int nlhs, mxArray *plhs[], int nrhs,
 
 namespace {
 
-mxClassID classFromName(const std::string &function, const std::string &className) {
-  static const std::map<std::string, mxClassID> kClasses = {
-      {"double", mxDOUBLE_CLASS}, {"single", mxSINGLE_CLASS}, {"int8", mxINT8_CLASS},
-      {"uint8", mxUINT8_CLASS},   {"int16", mxINT16_CLASS},   {"uint16", mxUINT16_CLASS},
-      {"int32", mxINT32_CLASS},   {"uint32", mxUINT32_CLASS}, {"int64", mxINT64_CLASS},
-      {"uint64", mxUINT64_CLASS}};
-  auto it = kClasses.find(className);
-  if (it == kClasses.end()) {
+// The class a zeros/ones call names: a numeric class only.
+mxClassID numericClassFromName(const std::string &function, const std::string &className) {
+  mxClassID classID = mxUNKNOWN_CLASS;
+  if (!classFromName(className, &classID) || classID == mxLOGICAL_CLASS ||
+      classID == mxCHAR_CLASS) {
     raise(("MATLAB:" + function + ":invalidClassName").c_str(),
           function + ": invalid class name '" + className + "'");
   }
-  return it->second;
+  return classID;
 }
 
 constexpr double kLargestDimension = 9007199254740992.0;  // 2^53
@@ -328,7 +328,7 @@ void fill(const std::string &function, bool one, mxArray *plhs[], int nrhs,
     char *text = mxArrayToString(prhs[nrhs - 1]);
     std::string className = text == nullptr ? "" : text;
     mxFree(text);
-    classID = classFromName(function, className);
+    classID = numericClassFromName(function, className);
     sizeArgs = nrhs - 1;
   }
   std::vector<size_t> dims;

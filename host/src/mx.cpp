@@ -6,11 +6,8 @@
 #include <limits>
 #include <string>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "hostcore.h"
+#include "hugepages.h"
 #include "mexhost.h"
 
 namespace mexhost {
@@ -53,25 +50,8 @@ void note(const std::string &violation) {
 
 // Zero-filled block of at least one byte, so that every array has a data
 // pointer and a read past the end of an empty array is caught by tools.
-// Large arrays are first written by the plug-in that creates them; with 4 KiB
-// pages every page costs a fault, which on virtual machines can cost more
-// than the plug-in's work. Asking for huge pages on the aligned interior of a
-// large block cuts the faults 512-fold where the kernel allows it.
-constexpr size_t kHugePage = size_t(2) << 20;
-constexpr size_t kHugePageThreshold = 4 * kHugePage;
-
-void adviseHugePages(void *block, size_t bytes) {
-#if defined(__linux__)
-  if (bytes < kHugePageThreshold) return;
-  auto begin = (reinterpret_cast<uintptr_t>(block) + kHugePage - 1) & ~(kHugePage - 1);
-  auto end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(kHugePage - 1);
-  if (end > begin) madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)block;
-  (void)bytes;
-#endif
-}
-
+// Large arrays are first written by the plug-in that creates them, so their
+// blocks are advised onto huge pages (hugepages.h).
 void *allocateZeroed(size_t bytes) {
   if (bytes > arrayByteLimit.load()) {
     raise("MATLAB:array:SizeLimitExceeded",
@@ -84,7 +64,7 @@ void *allocateZeroed(size_t bytes) {
     raise("MATLAB:nomem",
           "Out of memory. The host could not allocate " + std::to_string(bytes) + " bytes.");
   }
-  adviseHugePages(block, bytes);
+  hugepages::advise(block, bytes);
   return block;
 }
 
@@ -116,6 +96,14 @@ void freeData(mxArray *array) {
   array->ir = array->jc = nullptr;
 }
 
+// Frees an array whose data blocks could not all be allocated; it was never
+// tracked or counted as live.
+void discardUnfinished(mxArray *array) {
+  ++liveArrayCount;  // freeData counts the array as released
+  freeData(array);
+  delete array;
+}
+
 // Trailing singleton dimensions beyond the second are dropped, as in MATLAB.
 void normaliseDims(std::vector<size_t> &dims) {
   while (dims.size() > 2 && dims.back() == 1) {
@@ -127,6 +115,7 @@ void normaliseDims(std::vector<size_t> &dims) {
 }
 
 mxArray *createDense(std::vector<size_t> dims, mxClassID classID, mxComplexity flag) {
+  countAllocation();
   size_t elementSize = classElementSize(classID);
   if (elementSize == 0) {
     raise("mexhost:unsupportedClass", "The bundled host cannot create arrays of this class.");
@@ -143,9 +132,7 @@ mxArray *createDense(std::vector<size_t> dims, mxClassID classID, mxComplexity f
       array->imag = allocateZeroed(bytes);
     }
   } catch (...) {
-    ++liveArrayCount;  // freeData counts the array as released
-    freeData(array);
-    delete array;
+    discardUnfinished(array);
     throw;
   }
   track(array);
@@ -158,7 +145,7 @@ mxArray *createDense(std::vector<size_t> dims, mxClassID classID, mxComplexity f
 // are left as allocated (zero pages not yet touched), so that creating them
 // costs what an uninitialised array costs in MATLAB and Octave.
 constexpr unsigned char kUninitialisedByte = 0xA5;
-constexpr size_t kPatternFillLimit = kHugePageThreshold;
+constexpr size_t kPatternFillLimit = hugepages::kAdviceThreshold;
 
 mxArray *createUninitialised(std::vector<size_t> dims, mxClassID classID, mxComplexity flag) {
   mxArray *array = createDense(std::move(dims), classID, flag);
@@ -171,6 +158,7 @@ mxArray *createUninitialised(std::vector<size_t> dims, mxClassID classID, mxComp
 }
 
 mxArray *createSparse(size_t m, size_t n, size_t nzmax, mxClassID classID, mxComplexity flag) {
+  countAllocation();
   if (nzmax == 0) {
     nzmax = 1;
   }
@@ -194,9 +182,7 @@ mxArray *createSparse(size_t m, size_t n, size_t nzmax, mxClassID classID, mxCom
     array->ir = static_cast<size_t *>(allocateZeroed(nzmax * sizeof(size_t)));
     array->jc = static_cast<size_t *>(allocateZeroed((n + 1) * sizeof(size_t)));
   } catch (...) {
-    ++liveArrayCount;  // freeData counts the array as released
-    freeData(array);
-    delete array;
+    discardUnfinished(array);
     throw;
   }
   track(array);
@@ -256,6 +242,41 @@ void setCurrentContext(CallContext *context) {
 
 void raise(const char *identifier, const std::string &message) {
   throw MexError{identifier, message};
+}
+
+void countAllocation() {
+  CallContext *context = tlsContext;
+  if (context == nullptr) return;
+  ++context->allocations;
+  if (context->allocations == context->failingAllocation) {
+    raise("MATLAB:nomem", "Out of memory. Allocation " + std::to_string(context->allocations) +
+                              " of this call failed.");
+  }
+}
+
+namespace {
+
+// Every class the host models, with the name MATLAB gives it.
+struct ClassName {
+  mxClassID classID;
+  const char *name;
+};
+constexpr ClassName kClassNames[] = {
+    {mxLOGICAL_CLASS, "logical"}, {mxCHAR_CLASS, "char"},     {mxDOUBLE_CLASS, "double"},
+    {mxSINGLE_CLASS, "single"},   {mxINT8_CLASS, "int8"},     {mxUINT8_CLASS, "uint8"},
+    {mxINT16_CLASS, "int16"},     {mxUINT16_CLASS, "uint16"}, {mxINT32_CLASS, "int32"},
+    {mxUINT32_CLASS, "uint32"},   {mxINT64_CLASS, "int64"},   {mxUINT64_CLASS, "uint64"}};
+
+}  // namespace
+
+bool classFromName(const std::string &name, mxClassID *classID) {
+  for (const ClassName &entry : kClassNames) {
+    if (name == entry.name) {
+      *classID = entry.classID;
+      return true;
+    }
+  }
+  return false;
 }
 
 size_t classElementSize(mxClassID classID) {
@@ -396,21 +417,10 @@ mxClassID mxGetClassID(const mxArray *pa) {
 }
 
 const char *mxGetClassName(const mxArray *pa) {
-  switch (pa->classID) {
-    case mxLOGICAL_CLASS: return "logical";
-    case mxCHAR_CLASS: return "char";
-    case mxDOUBLE_CLASS: return "double";
-    case mxSINGLE_CLASS: return "single";
-    case mxINT8_CLASS: return "int8";
-    case mxUINT8_CLASS: return "uint8";
-    case mxINT16_CLASS: return "int16";
-    case mxUINT16_CLASS: return "uint16";
-    case mxINT32_CLASS: return "int32";
-    case mxUINT32_CLASS: return "uint32";
-    case mxINT64_CLASS: return "int64";
-    case mxUINT64_CLASS: return "uint64";
-    default: return "unknown";
+  for (const mexhost::ClassName &entry : mexhost::kClassNames) {
+    if (entry.classID == pa->classID) return entry.name;
   }
+  return "unknown";
 }
 
 bool mxIsDouble(const mxArray *pa) {
@@ -533,6 +543,7 @@ double mxGetEps(void) {
 }
 
 void *mxMalloc(size_t n) {
+  mexhost::countAllocation();
   void *block = std::malloc(n == 0 ? 1 : n);
   if (block == nullptr) {
     raise("MATLAB:nomem",
@@ -546,6 +557,7 @@ void *mxMalloc(size_t n) {
 }
 
 void *mxCalloc(size_t n, size_t size) {
+  mexhost::countAllocation();
   if (size != 0 && n > std::numeric_limits<size_t>::max() / size) {
     raise("MATLAB:nomem", "Out of memory. mxCalloc was asked for more bytes than exist.");
   }
@@ -562,6 +574,7 @@ void *mxCalloc(size_t n, size_t size) {
 }
 
 void *mxRealloc(void *ptr, size_t size) {
+  mexhost::countAllocation();
   mexhost::CallContext *context = mexhost::currentContext();
   if (ptr != nullptr && context != nullptr && context->scratch.count(ptr) == 0) {
     note("mxRealloc of a block that this call did not obtain from mxMalloc/mxCalloc");

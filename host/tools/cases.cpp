@@ -1,4 +1,5 @@
 // Case files: reading them and running one case in the bundled host.
+#include <atomic>
 #include <cctype>
 #include <fstream>
 #include <set>
@@ -121,13 +122,31 @@ std::vector<Case> readCaseFile(const std::string &path) {
   return cases;
 }
 
+const Plugin &openPlugin(const std::string &folder, const std::string &name) {
+  // A spin lock: opening is rare, and the Windows build's C++ runtime has no
+  // std::mutex.
+  static std::atomic_flag busy = ATOMIC_FLAG_INIT;
+  static std::map<std::string, std::unique_ptr<Plugin>> opened;
+  const std::string path = folder + "/" + name + pluginSuffix();
+  while (busy.test_and_set(std::memory_order_acquire)) {
+  }
+  std::unique_ptr<Plugin> &slot = opened[path];
+  std::string why;
+  if (!slot) slot = Plugin::open(path, &why);
+  const Plugin *plugin = slot.get();
+  if (plugin == nullptr) opened.erase(path);
+  busy.clear(std::memory_order_release);
+  if (plugin == nullptr) throw std::runtime_error(why);
+  return *plugin;
+}
+
 const Plugin *PluginShelf::get(const std::string &name, std::string *why) {
-  auto it = plugins_.find(name);
-  if (it != plugins_.end()) return it->second.get();
-  std::unique_ptr<Plugin> plugin = Plugin::open(folder_ + "/" + name + pluginSuffix(), why);
-  const Plugin *result = plugin.get();
-  if (plugin) plugins_[name] = std::move(plugin);
-  return result;
+  try {
+    return &openPlugin(folder_, name);
+  } catch (const std::runtime_error &error) {
+    *why = error.what();
+    return nullptr;
+  }
 }
 
 CaseOutcome runCase(const Case &testCase, PluginShelf &shelf, const std::string &host) {

@@ -40,6 +40,15 @@ CallText splitCall(const std::string &text);
 // Splits at top-level commas (outside brackets, parentheses and quotes).
 std::vector<std::string> splitTopLevel(const std::string &text, char separator);
 
+// MATLAB's conversion of one double to class cls (integers round halves
+// away from zero and saturate, NaN becomes 0; char truncates), kept as a
+// double. Throws ParseError for NaN to logical, as MATLAB refuses it.
+double convertElement(double v, mxClassID cls);
+
+// Stores v, a value that class cls holds exactly (see convertElement), as
+// element k of an array of class cls whose data starts at data.
+void storeElement(void *data, size_t k, mxClassID cls, double v);
+
 // The array as a literal that parseLiteral reads back to an identical array.
 std::string toLiteral(const mxArray *array);
 
@@ -67,7 +76,14 @@ struct Case {
 // Reads a case file; throws ParseError naming file and line on bad syntax.
 std::vector<Case> readCaseFile(const std::string &path);
 
-// Opens plug-ins by name from a folder, once each.
+// The plug-in NAME (file NAME plus pluginSuffix()) in folder, opened on the
+// first request and kept open for the rest of the process; every test and
+// benchmark opens plug-ins through it. Throws std::runtime_error saying why
+// when the plug-in cannot be opened. Safe to call from several threads.
+const Plugin &openPlugin(const std::string &folder, const std::string &name);
+
+// Opens plug-ins by name from one folder (openPlugin), reporting failures
+// instead of throwing.
 class PluginShelf {
  public:
   explicit PluginShelf(std::string folder) : folder_(std::move(folder)) {}
@@ -75,7 +91,6 @@ class PluginShelf {
 
  private:
   std::string folder_;
-  std::map<std::string, std::unique_ptr<Plugin>> plugins_;
 };
 
 struct CaseOutcome {

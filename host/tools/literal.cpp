@@ -70,7 +70,8 @@ double integerLimit(mxClassID cls, bool upper) {
   }
 }
 
-// MATLAB's conversion of one double to class cls, kept as a double.
+}  // namespace
+
 double convertElement(double v, mxClassID cls) {
   if (isIntegerClass(cls)) {
     if (std::isnan(v)) return 0.0;
@@ -88,6 +89,8 @@ double convertElement(double v, mxClassID cls) {
     default: return v;
   }
 }
+
+namespace {
 
 Value convert(Value value, mxClassID cls) {
   if (cls == mxLOGICAL_CLASS && value.isComplex)
@@ -187,15 +190,6 @@ size_t toSize(double v) {
   return v < 0 ? 0 : static_cast<size_t>(v);
 }
 
-const std::map<std::string, mxClassID> &classNames() {
-  static const std::map<std::string, mxClassID> kNames = {
-      {"double", mxDOUBLE_CLASS}, {"single", mxSINGLE_CLASS}, {"logical", mxLOGICAL_CLASS},
-      {"char", mxCHAR_CLASS},     {"int8", mxINT8_CLASS},     {"uint8", mxUINT8_CLASS},
-      {"int16", mxINT16_CLASS},   {"uint16", mxUINT16_CLASS}, {"int32", mxINT32_CLASS},
-      {"uint32", mxUINT32_CLASS}, {"int64", mxINT64_CLASS},   {"uint64", mxUINT64_CLASS}};
-  return kNames;
-}
-
 std::string charText(const Value &value) {
   if (value.cls != mxCHAR_CLASS) throw ParseError("expected a character string");
   std::string text;
@@ -206,9 +200,9 @@ std::string charText(const Value &value) {
 // Sizes given as scalars or one vector, with an optional trailing class name.
 std::vector<size_t> sizeArguments(std::vector<Value> &args, mxClassID *cls) {
   if (!args.empty() && args.back().cls == mxCHAR_CLASS) {
-    auto it = classNames().find(charText(args.back()));
-    if (it == classNames().end() || cls == nullptr) throw ParseError("unknown class name");
-    *cls = it->second;
+    if (cls == nullptr || !classFromName(charText(args.back()), cls)) {
+      throw ParseError("unknown class name");
+    }
     args.pop_back();
   }
   std::vector<size_t> dims;
@@ -567,18 +561,18 @@ class Parser {
     if ((name == "intmax" || name == "intmin") && argc <= 1) {
       mxClassID cls = mxINT32_CLASS;
       if (argc == 1) {
-        auto it = classNames().find(charText(args[0]));
-        if (it == classNames().end() || !isIntegerClass(it->second)) fail("unknown integer class");
-        cls = it->second;
+        if (!classFromName(charText(args[0]), &cls) || !isIntegerClass(cls)) {
+          fail("unknown integer class");
+        }
       }
       return convert(scalar(integerLimit(cls, name == "intmax")), cls);
     }
-    auto cls = classNames().find(name);
-    if (cls != classNames().end() && argc == 1) {
-      if (args[0].isSparse && cls->second != mxDOUBLE_CLASS && cls->second != mxLOGICAL_CLASS) {
+    mxClassID named = mxUNKNOWN_CLASS;
+    if (classFromName(name, &named) && argc == 1) {
+      if (args[0].isSparse && named != mxDOUBLE_CLASS && named != mxLOGICAL_CLASS) {
         fail("sparse arrays are double or logical");
       }
-      return convert(args[0], cls->second);
+      return convert(args[0], named);
     }
     if (name == "complex" && (argc == 1 || argc == 2)) {
       Value re = args[0];
@@ -726,6 +720,8 @@ class Parser {
   }
 };
 
+}  // namespace
+
 void storeElement(void *data, size_t k, mxClassID cls, double v) {
   auto *p = static_cast<unsigned char *>(data);
   switch (cls) {
@@ -774,6 +770,8 @@ void storeElement(void *data, size_t k, mxClassID cls, double v) {
     default: break;
   }
 }
+
+namespace {
 
 ArrayPtr toArray(const Value &v) {
   mxComplexity complexity = v.isComplex ? mxCOMPLEX : mxREAL;

@@ -65,64 +65,11 @@ const mxClassID kClasses[] = {mxDOUBLE_CLASS, mxSINGLE_CLASS, mxLOGICAL_CLASS, m
                               mxINT8_CLASS,   mxUINT8_CLASS,  mxINT16_CLASS,   mxUINT16_CLASS,
                               mxINT32_CLASS,  mxUINT32_CLASS, mxINT64_CLASS,   mxUINT64_CLASS};
 
-// Stores v, converted the way MATLAB's class conversion would, at element k.
+// Stores v, converted the way MATLAB's class conversion would, at element k
+// (NaN counts as false for logical arrays).
 void store(void *data, mxClassID cls, size_t k, double v) {
-  auto clamp = [&](double lo, double hi) {
-    if (std::isnan(v)) return 0.0;
-    return std::fmin(std::fmax(std::round(v), lo), hi);
-  };
-  auto *p = static_cast<unsigned char *>(data);
-  switch (cls) {
-    case mxDOUBLE_CLASS: std::memcpy(p + 8 * k, &v, 8); break;
-    case mxSINGLE_CLASS: {
-      float f = static_cast<float>(v);
-      std::memcpy(p + 4 * k, &f, 4);
-      break;
-    }
-    case mxLOGICAL_CLASS: p[k] = !std::isnan(v) && v != 0.0; break;
-    case mxCHAR_CLASS: {
-      uint16_t c = static_cast<uint16_t>(clamp(0, 65535));
-      std::memcpy(p + 2 * k, &c, 2);
-      break;
-    }
-    case mxINT8_CLASS: {
-      int8_t x = static_cast<int8_t>(clamp(-128, 127));
-      std::memcpy(p + k, &x, 1);
-      break;
-    }
-    case mxUINT8_CLASS: p[k] = static_cast<uint8_t>(clamp(0, 255)); break;
-    case mxINT16_CLASS: {
-      int16_t x = static_cast<int16_t>(clamp(-32768, 32767));
-      std::memcpy(p + 2 * k, &x, 2);
-      break;
-    }
-    case mxUINT16_CLASS: {
-      uint16_t x = static_cast<uint16_t>(clamp(0, 65535));
-      std::memcpy(p + 2 * k, &x, 2);
-      break;
-    }
-    case mxINT32_CLASS: {
-      int32_t x = static_cast<int32_t>(clamp(-2147483648.0, 2147483647.0));
-      std::memcpy(p + 4 * k, &x, 4);
-      break;
-    }
-    case mxUINT32_CLASS: {
-      uint32_t x = static_cast<uint32_t>(clamp(0, 4294967295.0));
-      std::memcpy(p + 4 * k, &x, 4);
-      break;
-    }
-    case mxINT64_CLASS: {
-      int64_t x = static_cast<int64_t>(clamp(-9.2e18, 9.2e18));
-      std::memcpy(p + 8 * k, &x, 8);
-      break;
-    }
-    case mxUINT64_CLASS: {
-      uint64_t x = static_cast<uint64_t>(clamp(0, 1.8e19));
-      std::memcpy(p + 8 * k, &x, 8);
-      break;
-    }
-    default: break;
-  }
+  if (cls == mxLOGICAL_CLASS && std::isnan(v)) v = 0.0;
+  mexhost::storeElement(data, k, cls, mexhost::convertElement(v, cls));
 }
 
 std::vector<size_t> randomShape(Entropy &e) {
