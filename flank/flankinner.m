@@ -51,6 +51,7 @@
 
 %!error <incorrect dimension> flankinner ([2; 1], X, [1 3 2], [], ones (3, 3))
 %!error id=flankinner:wrongNumInputs flankinner (1, X, 1, [1 1; 1 1])
+%!error id=flankinner:tooManyOutputs [y, z] = flankinner (1, X, 1, [1 1; 1 1], 1)
 %!error id=flankinner:invalidInput flankinner ([2; 1], X, [3 1], [1 2 2; 1 2 2], [10 20 30])
 %!error id=flankinner:invalidPositionList flankinner (1, X, 1, [1 1; 2 1], 1)
 %!error id=flankinner:indexOutOfRange flankinner (Inf, X, 1, [1 1; 1 1], 1)

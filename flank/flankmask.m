@@ -30,7 +30,8 @@
 %
 %   Errors: 'incorrect dimension' (no identifier) when P's declared row count
 %   differs from size(u, 1) or its column count from size(v, 2);
-%   flankmask:wrongNumInputs (fewer than four inputs), flankmask:invalidInput
+%   flankmask:wrongNumInputs (fewer than four inputs),
+%   flankmask:tooManyOutputs (more than one output), flankmask:invalidInput
 %   (an input that is not a full double array, a selector without entries),
 %   flankmask:invalidPositionList (P with columns but not 2 rows, a value
 %   that is not finite or outside the signed 32-bit range, a negative size,
@@ -62,6 +63,7 @@
 
 %!error <incorrect dimension> flankmask ([1; 2], X, 1, [1 1; 1 1])
 %!error id=flankmask:wrongNumInputs flankmask (1, X, 1)
+%!error id=flankmask:tooManyOutputs [Y, Z] = flankmask (1, X, 1, [1 1; 1 1])
 %!error id=flankmask:invalidInput flankmask (int8 (1), X, 1, [1 1; 1 1])
 %!error id=flankmask:invalidPositionList flankmask (1, X, 1, [1 1 1])
 %!error id=flankmask:indexOutOfRange flankmask (3, X, 1, [1 1; 1 1])

@@ -38,7 +38,8 @@
 %
 %   Errors: 'incorrect dimension' (no identifier) when L's declared column
 %   count differs from size(X, 1) or R's declared row count from size(X, 2);
-%   flankprod:wrongNumInputs (fewer than three inputs), flankprod:invalidInput
+%   flankprod:wrongNumInputs (fewer than three inputs),
+%   flankprod:tooManyOutputs (more than one output), flankprod:invalidInput
 %   (an input that is not a full double array), flankprod:invalidPositionList
 %   (a list with columns but not 2 rows, a value that is not finite or lies
 %   outside the signed 32-bit range, a negative declared size, an entry
@@ -77,6 +78,7 @@
 
 %!error <incorrect dimension> flankprod ([1 1; 1 3], X, [])
 %!error id=flankprod:wrongNumInputs flankprod ([], X)
+%!error id=flankprod:tooManyOutputs [Y, Z] = flankprod ([], X, [])
 %!error id=flankprod:invalidInput flankprod ([], single (X), [])
 %!error id=flankprod:invalidPositionList flankprod ([1 1; 2 2; 1 1], X, [])
 %!error id=flankprod:invalidPositionList flankprod ([1 3; 3 2], X, [])

@@ -50,6 +50,7 @@
 
 %!error <incorrect dimension> flankscale ([1; 2], X, 1, [1 1; 1 1], 1)
 %!error id=flankscale:wrongNumInputs flankscale (1, X, 1, [1 1; 1 1])
+%!error id=flankscale:tooManyOutputs [Y, Z] = flankscale (1, X, 1, [1 1; 1 1], 1)
 %!error id=flankscale:invalidInput flankscale ([2; 1], X, [3 1], [1 2 2; 1 2 2], [10 20 30])
 %!error id=flankscale:invalidInput flankscale (1, X, 1, [1 1; 1 1], single (1))
 %!error id=flankscale:invalidPositionList flankscale (1, X, 1, [1 1; 1e10 1], 1)
