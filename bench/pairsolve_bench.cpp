@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "mexhost.h"
-#include "pairsolve/pairsolve.cpp"
+#include "pairsolve/solve.h"
 #include "pairsolve_plain.h"
 
 namespace {
@@ -59,8 +59,10 @@ void solveWith(benchmark::State &state, Engine engine, int M, int N, long k) {
   std::vector<double> C = benchmarkMatrix(M, N, k);
   std::vector<double> assignment(M);
   double cost = 0.0;
+  Failure failure;
   for (auto _ : state) {
-    SolveOutcome outcome = solveWithFallback(assignment.data(), &cost, C.data(), M, N, engine);
+    SolveOutcome outcome =
+        solveWithFallback(assignment.data(), &cost, C.data(), M, N, engine, &failure);
     if (outcome != SolveOutcome::complete) state.SkipWithError("the engine did not complete");
     benchmark::DoNotOptimize(assignment.data());
   }
