@@ -397,16 +397,14 @@ struct ExactPhases {
   void endPhase(int /*starred*/) { exactEndPhase(exact, marks); }
 };
 
-// Solves C with the exact engine when exactBounds admits it (else inexact);
-// writes the assignment vector when the steps complete. substitute stands
-// for the non-finite costs (NaN among them only with nanForbidden).
-SolveOutcome solveExact(double *assignment, const double *C, int M, int N, double substitute,
-                        const CostSummary &summary, bool nanForbidden, int slots) {
-  Scratch scratch;
+// The exact engine's structures for the admission test and the start:
+// potentials and column summaries of slots rows each (clamped).
+Exact newExact(Scratch &scratch, const double *C, int M, int N, double substitute,
+               bool anySubstitute, int slots) {
   Exact exact;
   exact.C = C;
   exact.substitute = substitute;
-  exact.anySubstitute = summary.anyNonFinite;
+  exact.anySubstitute = anySubstitute;
   exact.slots = clampSlots(slots, kMaxSummarySlots, M);
   exact.phase = 0;
   exact.rowPot = scratch.take<double>(M);
@@ -419,11 +417,22 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
   exact.listedCount = scratch.take<int>(N);
   exact.tail = scratch.take<double>(N);
   exact.leastPhase = scratch.take<int>(N);
+  return exact;
+}
+
+// Solves C with the exact engine when exactBounds admits it (else inexact);
+// writes the assignment vector when the steps complete. substitute stands
+// for the non-finite costs (NaN among them only with nanForbidden).
+SolveOutcome solveExact(double *assignment, const double *C, int M, int N, double substitute,
+                        const CostSummary &summary, bool nanForbidden, int slots) {
+  Scratch scratch;
+  Exact exact = newExact(scratch, C, M, N, substitute, summary.anyNonFinite, slots);
   if (!exactBounds(exact, M, N, summary, nanForbidden)) return SolveOutcome::inexact;
   Marks marks = newMarks(scratch, M, N);
   exactStart(exact, marks);
   SolveOutcome outcome = SolveOutcome::complete;
   if (marks.starCount != marks.targetCount) {
+    // The phases' structures, only when the first stars leave work to do.
     Cursors cursors = newCursors(scratch, M, N);
     newExactPhases(exact, scratch, N);
     collectUnstarred(marks);

@@ -147,8 +147,8 @@ void placeStarsByRowScan(Marks &marks, IsZero isZero) {
 }
 
 // The first stars when M > N: each column, in ascending order, stars its
-// first zero in a row without a star; firstZeroOfFreeRow(c) finds that row, or
-// returns kNone.
+// first zero in a row without a star; firstZeroOfFreeRow(c) finds that
+// row, or returns kNone.
 template <class FirstZeroOfFreeRow>
 void placeStarsByColumns(Marks &marks, FirstZeroOfFreeRow firstZeroOfFreeRow) {
   for (int c = 0; c < marks.N; ++c) {
