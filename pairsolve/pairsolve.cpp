@@ -111,8 +111,8 @@ bool checkArguments(int nlhs, int nrhs, const mxArray *prhs[], int *M, int *N, F
   if (!mxIsDouble(input) || mxIsComplex(input) || mxIsSparse(input) ||
       mxGetNumberOfDimensions(input) != 2) {
     return fail(failure, "invalidInput",
-                "The cost matrix C must be a real, full, two-dimensional double matrix; got %s. "
-                "%s",
+                "The cost matrix C must be a real, full, two-dimensional double matrix; "
+                "got %s. %s",
                 describeArray(input, description), conversionHint(input));
   }
   constexpr std::size_t kLargestSize = static_cast<std::size_t>(std::numeric_limits<int>::max());
