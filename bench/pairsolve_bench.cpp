@@ -27,7 +27,7 @@
 
 #include "casetools.h"
 #include "mexhost.h"
-#include "pairsolve/pairsolve.cpp"
+#include "pairsolve/solve.h"
 #include "pairsolve_plain.h"
 
 namespace {
@@ -60,8 +60,10 @@ void solveWith(benchmark::State &state, Engine engine, int M, int N, long k) {
   std::vector<double> C = benchmarkMatrix(M, N, k);
   std::vector<double> assignment(M);
   double cost = 0.0;
+  Failure failure;
   for (auto _ : state) {
-    SolveOutcome outcome = solveWithFallback(assignment.data(), &cost, C.data(), M, N, engine);
+    SolveOutcome outcome =
+        solveWithFallback(assignment.data(), &cost, C.data(), M, N, engine, &failure);
     if (outcome != SolveOutcome::complete) state.SkipWithError("the engine did not complete");
     benchmark::DoNotOptimize(assignment.data());
   }

@@ -4,11 +4,11 @@
 // assignment among equal-cost ones) and bit for bit in the cost.
 //
 // Every step scans the Boolean star and prime matrices and the working
-// costs exactly as described: rows and columns ascending, step 3 restarting
-// at column 0 after every pass that primed, step 5 adding h to every element
-// of the covered rows and then subtracting it from every element of the
-// uncovered columns. It is slow on purpose: it is easy to read against the
-// description of the steps.
+// costs in the order of the steps: rows and columns ascending, step 3
+// restarting at column 0 after every pass that primed, step 5 adding h to
+// every element of the covered rows and then subtracting it from every
+// element of the uncovered columns. It is slow on purpose: each step reads
+// as one routine, one scan at a time.
 #ifndef TOOLBOX_TESTS_PAIRSOLVE_PLAIN_H
 #define TOOLBOX_TESTS_PAIRSOLVE_PLAIN_H
 

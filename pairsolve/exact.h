@@ -1,0 +1,448 @@
+// exact.h: the exact engine's phases, for the inputs exactBounds admits
+// (exact_columns.h). Working costs are never formed: step 3 finds zeros
+// from the column summaries or by comparing a column's costs with the
+// potentials, and step 5 takes h from a heap of columns keyed by their
+// least uncovered working cost (and from per-row slacks of the columns it
+// had to read) and changes potentials only. This part owns the first
+// stars from the summaries, those heaps and keys, step 5 on potentials,
+// and solveExact. Scratch is O(M + N).
+#ifndef PAIRSOLVE_EXACT_H
+#define PAIRSOLVE_EXACT_H
+
+#include <cmath>
+#include <cstdint>
+
+#include "basics.h"
+#include "exact_columns.h"
+#include "heap.h"
+#include "marks.h"
+#include "summary.h"
+
+namespace {
+
+// The reduction has been made (exactBounds): summarizes every column and
+// places the first stars.
+void exactStart(Exact &exact, Marks &marks) {
+  int M = marks.M;
+  int N = marks.N;
+  bool wide = M <= N;
+  if (wide) {
+    for (int c = 0; c < N; ++c) exact.colPot[c] = 0.0;
+  } else {
+    for (int r = 0; r < M; ++r) exact.rowPot[r] = 0.0;
+  }
+  for (int r = 0; r < M; ++r) exact.rowKey[r] = exact.rowPot[r];
+  exactSummarize(exact, M, N);
+  if (M == 0 || N == 0) return;
+  marks.targetCount = wide ? M : N;
+  bool allListed = true;
+  for (int c = 0; c < N; ++c) allListed = allListed && exact.tail[c] > exact.colPot[c];
+  if (wide && allListed) {
+    // The zeros from the summaries: the listed rows at their row minimum.
+    placeStarsByRows(marks, [&exact](int c, auto take) {
+      std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
+      for (int k = 0; k < exact.listedCount[c]; ++k) {
+        int r = exact.listedRow[first + k];
+        if (exact.listedCost[first + k] == exact.rowPot[r]) take(r);
+      }
+    });
+  } else if (wide) {
+    placeStarsByRowScan(marks, [&exact, M](int r, int c) {
+      return exactCost(exact, at(r, c, M)) == exact.rowPot[r];
+    });
+  } else {
+    placeStarsByColumns(marks, [&exact, &marks, M](int c) {
+      if (exact.tail[c] > exact.colPot[c]) {
+        // Listed: the least row among its zeros without a star.
+        std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
+        int best = kNone;
+        for (int k = 0; k < exact.listedCount[c]; ++k) {
+          int r = exact.listedRow[first + k];
+          if (marks.starColumn[r] == kNone && (best == kNone || r < best) &&
+              exact.listedCost[first + k] == exact.colPot[c]) {
+            best = r;
+          }
+        }
+        return best;
+      }
+      for (int r = 0; r < M; ++r) {
+        if (marks.starColumn[r] == kNone && exactCost(exact, at(r, c, M)) == exact.colPot[c]) {
+          return r;
+        }
+      }
+      return kNone;
+    });
+  }
+}
+
+// Sets the key of column c from its summary.
+void exactKey(Exact &exact, int c) {
+  double least = exactListedLeast(exact, c);
+  bool needsRead = !(least < exact.tail[c]);
+  exact.keyCost[c] = needsRead ? exact.tail[c] : least;
+  exact.keyNeedsRead[c] = needsRead;
+}
+
+// The key of column c is a lower bound only: its least row has been covered.
+inline bool exactKeyStale(const Exact &exact, int c) {
+  if (exact.keyNeedsRead[c]) return false;
+  int r = exact.leastRow[c];
+  return r != kNone && exact.rowKey[r] == -kInf;
+}
+
+inline double exactKeyNow(const Exact &exact, int c) {
+  return exact.keyCost[c] - colPotNow(exact, c);
+}
+
+inline bool exactKeyBefore(const Exact &exact, int a, int b) {
+  return exactKeyNow(exact, a) < exactKeyNow(exact, b);
+}
+
+// The order of the heap of the phase.
+struct ExactKeyOrder {
+  const Exact *exact;
+  bool operator()(int a, int b) const { return exactKeyBefore(*exact, a, b); }
+};
+
+// The order of the heap of unstarred columns: their potentials grow
+// together, so comparing bound minus base potential compares the keys.
+struct ExactBoundOrder {
+  const Exact *exact;
+  bool operator()(int a, int b) const {
+    return exact->lowerBound[a] - exact->colPot[a] < exact->lowerBound[b] - exact->colPot[b];
+  }
+};
+
+inline double exactBoundNow(const Exact &exact, int c) {
+  return exact.lowerBound[c] - colPotNow(exact, c);
+}
+
+void heapPopTop(Exact &exact) {
+  heapRemove(exact.heap, 0, ExactKeyOrder{&exact});
+}
+
+// The least reduced cost of column c over every row, covered ones included:
+// its listed rows' now, and tail.
+double exactLowerBound(const Exact &exact, int c) {
+  std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
+  double least = exact.tail[c];
+  for (int k = 0; k < exact.listedCount[c]; ++k) {
+    double reduced = exact.listedCost[first + k] - exact.rowPot[exact.listedRow[first + k]];
+    if (reduced < least) least = reduced;
+  }
+  return least;
+}
+
+// Step 4 is about to end the phase: the potentials of the columns
+// uncovered in it are brought up to date, and the covered rows get their
+// keys back.
+void exactEndPhase(Exact &exact, const Marks &marks) {
+  for (int i = 0; i < marks.unstarredCount; ++i) exact.colPot[marks.unstarred[i]] += exact.shift;
+  for (int i = 0; i < marks.coveredCount; ++i) {
+    int c = marks.reachedColumns[i];
+    exact.colPot[c] += exact.shift - exact.since[c];
+    int r = marks.coveredRows[i];
+    exact.rowKey[r] = exact.rowPot[r];
+  }
+}
+
+// A new phase: the uncovered columns are the unstarred ones; each that may
+// hold a zero is searched afresh; no column has been read into the slacks.
+void exactNewPhase(Exact &exact, Marks &marks, Cursors &cursors) {
+  ExactBoundOrder boundOrder{&exact};
+  for (int i = 0; i < exact.movedCount; ++i) {
+    int c = exact.moved[i];
+    if (marks.unstarredSlot[c] != kNone && exact.zeroless[c]) {
+      heapPush(exact.zerolessHeap, c, boundOrder);
+    }
+  }
+  exact.movedCount = 0;
+  ++exact.phase;
+  exact.shift = 0.0;
+  exact.slackColumns = 0;
+  exact.heapBuilt = false;
+  exact.pendingCount = 0;
+  deactivateAll(marks);
+  for (int i = 0; i < marks.unstarredCount; ++i) {
+    int c = marks.unstarred[i];
+    exact.uncoveredPhase[c] = exact.phase;
+    exact.since[c] = 0.0;
+    searchFromTop(cursors, c);
+    if (!exact.zeroless[c]) {
+      activate(marks, c);
+    } else if (exact.zerolessHeap.slot[c] == kNone) {
+      // Found to hold no zero in the last phase.
+      exact.lowerBound[c] = exactLowerBound(exact, c);
+      heapPush(exact.zerolessHeap, c, boundOrder);
+    }
+  }
+}
+
+// An unstarred column in which step 3 found no uncovered zero: whether it
+// holds no zero at all, covered rows included (it is listed).
+void exactNoteZeroless(Exact &exact, int c) {
+  std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
+  double colPot = colPotNow(exact, c);
+  bool any = false;
+  for (int k = 0; k < exact.listedCount[c]; ++k) {
+    any = any || exact.listedCost[first + k] - exact.rowPot[exact.listedRow[first + k]] == colPot;
+  }
+  exact.zeroless[c] = !any;
+}
+
+// Step 3 covered a row and uncovered column c.
+void exactUncovered(Exact &exact, Marks &marks, Cursors &cursors, int c) {
+  exact.rowKey[marks.coveredRows[marks.coveredCount - 1]] = -kInf;
+  exact.uncoveredPhase[c] = exact.phase;
+  exact.since[c] = exact.shift;
+  searchFromTop(cursors, c);
+  if (exact.heapBuilt) exact.pending[exact.pendingCount++] = c;
+}
+
+// Reads column c into the slacks (it leaves the heap for this phase).
+void exactReadIntoSlack(Exact &exact, int c, int M) {
+  if (exact.slackColumns == 0) {
+    for (int r = 0; r < M; ++r) exact.slack[r] = kInf;
+  }
+  if (exact.anySubstitute) {
+    exactReadColumn<true, true>(exact, c, M);
+  } else {
+    exactReadColumn<false, true>(exact, c, M);
+  }
+  exact.slackPhase[c] = exact.phase;
+  exact.slackColumn[exact.slackColumns++] = c;
+}
+
+// The least slack of an uncovered row (+Inf without slacks).
+double exactLeastSlack(const Exact &exact, int M) {
+  double least = kInf;
+  if (exact.slackColumns > 0) {
+    for (int r = 0; r < M; ++r) {
+      if (exact.rowKey[r] != -kInf && exact.slack[r] < least) least = exact.slack[r];
+    }
+  }
+  return least;
+}
+
+// The heap of the phase settled: its top renewed until its key is exact,
+// or read into the slacks, and the unstarred columns whose bound does not
+// exceed its top's key or bar (the least slack) moved into it, until
+// neither changes: then its top's key, or bar, is the least cost. A column
+// that needs reading is read when its bound is not above bar: only then
+// can it hold the least cost.
+void exactSettle(Exact &exact, int M, double &bar) {
+  ExactKeyOrder order{&exact};
+  ExactBoundOrder boundOrder{&exact};
+  for (;;) {
+    if (exact.heap.size > 0) {
+      int c = exact.heap.entry[0];
+      if (exactKeyStale(exact, c)) {
+        exactKey(exact, c);
+        heapDown(exact.heap, 0, order);
+        continue;
+      }
+      if (exact.keyNeedsRead[c] && !(exactKeyNow(exact, c) > bar)) {
+        heapPopTop(exact);
+        exactReadIntoSlack(exact, c, M);
+        bar = exactLeastSlack(exact, M);
+        continue;
+      }
+    }
+    if (exact.zerolessHeap.size == 0) return;
+    int c = exact.zerolessHeap.entry[0];
+    double least = exact.heap.size > 0 ? exactKeyNow(exact, exact.heap.entry[0]) : kInf;
+    if (bar < least) least = bar;
+    if (exactBoundNow(exact, c) > least) return;
+    heapRemove(exact.zerolessHeap, 0, boundOrder);
+    exactKey(exact, c);
+    exact.lowerBound[c] = exactLowerBound(exact, c);
+    heapPush(exact.heap, c, order);
+    exact.moved[exact.movedCount++] = c;
+  }
+}
+
+// Step 5 on potentials: h is the least uncovered working cost, from the
+// slacks of the columns read in this phase and the keys of the others;
+// covered rows gain h, uncovered columns lose h.
+bool exactStep5(Exact &exact, Marks &marks, Cursors &cursors) {
+  int M = marks.M;
+  ExactKeyOrder order{&exact};
+  if (!exact.heapBuilt) {
+    // The columns step 3 uncovered so far, and the unstarred ones not in
+    // their own heap.
+    exact.heap.size = 0;
+    for (int i = 0; i < marks.unstarredCount + marks.coveredCount; ++i) {
+      int c = i < marks.unstarredCount ? marks.unstarred[i]
+                                       : marks.reachedColumns[i - marks.unstarredCount];
+      if (exact.slackPhase[c] == exact.phase || exact.zerolessHeap.slot[c] != kNone) continue;
+      exactKey(exact, c);
+      heapPlace(exact.heap, exact.heap.size++, c);
+    }
+    for (int at = exact.heap.size / 2 - 1; at >= 0; --at) heapDown(exact.heap, at, order);
+    exact.heapBuilt = true;
+  } else {
+    for (int i = 0; i < exact.pendingCount; ++i) {
+      int c = exact.pending[i];
+      exactKey(exact, c);
+      heapPush(exact.heap, c, order);
+    }
+  }
+  exact.pendingCount = 0;
+  double h = exactLeastSlack(exact, M);
+  exactSettle(exact, M, h);
+  if (exact.heap.size > 0) {
+    double least = exactKeyNow(exact, exact.heap.entry[0]);
+    if (least < h) h = least;
+  }
+  if (!std::isfinite(h)) return false;
+  // The columns whose key is h hold new zeros at listed rows: step 3 finds
+  // them; they return to the heap at the next step 5. (A column read here
+  // has a bound of h: it cannot lower h.)
+  for (;;) {
+    double bar = h;
+    exactSettle(exact, M, bar);
+    if (exact.heap.size == 0 || exactKeyNow(exact, exact.heap.entry[0]) > h) break;
+    int c = exact.heap.entry[0];
+    heapPopTop(exact);
+    activate(marks, c);
+    exact.zeroless[c] = 0;
+    exact.pending[exact.pendingCount++] = c;
+  }
+  // The new zeros of the columns read: at the rows whose slack was h.
+  cursors.zeroRowCount = 0;
+  if (exact.slackColumns > 0) {
+    for (int r = 0; r < M; ++r) {
+      if (exact.rowKey[r] == -kInf) continue;
+      if (exact.slack[r] == h) cursors.zeroRows[cursors.zeroRowCount++] = r;
+      exact.slack[r] -= h;
+    }
+    for (int i = 0; i < exact.slackColumns; ++i) {
+      int c = exact.slackColumn[i];
+      activate(marks, c);
+      exact.zeroless[c] = 0;
+      searchZeroRows(cursors, c);
+    }
+  }
+  for (int i = 0; i < marks.coveredCount; ++i) exact.rowPot[marks.coveredRows[i]] -= h;
+  exact.shift += h;
+  return true;
+}
+
+// The exact engine's structures for the phases, N columns each; needed only
+// when the first stars do not complete the solve.
+void newExactPhases(Exact &exact, Scratch &scratch, int N) {
+  exact.leastCost = scratch.take<double>(N);
+  exact.leastRow = scratch.take<int>(N);
+  exact.slackPhase = scratch.take<int>(N);
+  exact.slackColumn = scratch.take<int>(N);
+  exact.slackColumns = 0;
+  exact.shift = 0.0;
+  exact.uncoveredPhase = scratch.take<int>(N);
+  exact.since = scratch.take<double>(N);
+  exact.heap.entry = scratch.take<int>(N);
+  exact.heap.slot = scratch.take<int>(N);
+  exact.heap.size = 0;
+  exact.heapBuilt = false;
+  exact.keyCost = scratch.take<double>(N);
+  exact.keyNeedsRead = scratch.take<unsigned char>(N);
+  exact.pending = scratch.take<int>(N);
+  exact.pendingCount = 0;
+  exact.zeroless = scratch.takeZeroed<unsigned char>(N);
+  exact.zerolessHeap.entry = scratch.take<int>(N);
+  exact.zerolessHeap.slot = scratch.take<int>(N);
+  exact.zerolessHeap.size = 0;
+  exact.lowerBound = scratch.take<double>(N);
+  exact.moved = scratch.take<int>(N);
+  exact.movedCount = 0;
+  for (int c = 0; c < N; ++c) {
+    exact.slackPhase[c] = exact.uncoveredPhase[c] = kNone;
+    exact.heap.slot[c] = exact.zerolessHeap.slot[c] = kNone;
+  }
+}
+
+// The exact engine as runPhases (marks.h) drives it.
+struct ExactPhases {
+  Exact &exact;
+  Marks &marks;
+  Cursors &cursors;
+
+  void newPhase() { exactNewPhase(exact, marks, cursors); }
+
+  int findZero(int c) {
+    if (exactListed(exact, c)) {
+      int r = exactListedZero(exact, c);
+      if (r == kNone && marks.unstarredSlot[c] != kNone) exactNoteZeroless(exact, c);
+      return r;
+    }
+    int M = marks.M;
+    const Exact &costs = exact;
+    return nextZero(
+        cursors, marks, c,
+        [&costs, M](int r, int k) {
+          return exactCost(costs, at(r, k, M)) - colPotNow(costs, k) == costs.rowKey[r];
+        },
+        [&costs, M](int k, int from) {
+          const double *column = costs.C + at(0, k, M);
+          double colPot = colPotNow(costs, k);
+          return costs.anySubstitute
+                     ? firstExactZero<true>(column, colPot, costs.rowKey, costs.substitute, from, M)
+                     : firstExactZero<false>(column, colPot, costs.rowKey, costs.substitute, from,
+                                             M);
+        });
+  }
+
+  void uncovered(int c) { exactUncovered(exact, marks, cursors, c); }
+  bool step5() { return exactStep5(exact, marks, cursors); }
+  // The exact engine does not need to know which column step 4 stars.
+  void endPhase(int /*starred*/) { exactEndPhase(exact, marks); }
+};
+
+// The exact engine's structures for the admission test and the start:
+// potentials and column summaries of slots rows each (clamped).
+Exact newExact(Scratch &scratch, const double *C, int M, int N, double substitute,
+               bool anySubstitute, int slots) {
+  Exact exact;
+  exact.C = C;
+  exact.substitute = substitute;
+  exact.anySubstitute = anySubstitute;
+  exact.slots = clampSlots(slots, kMaxSummarySlots, M);
+  exact.phase = 0;
+  exact.rowPot = scratch.take<double>(M);
+  exact.colPot = scratch.take<double>(N);
+  exact.rowKey = scratch.take<double>(M);
+  exact.slack = scratch.take<double>(M > N ? M : N);
+  exact.listedRow = scratch.take<int>(static_cast<std::int64_t>(N) * exact.slots);
+  exact.listedCost = scratch.take<double>(static_cast<std::int64_t>(N) * exact.slots);
+  exact.listedReduced = scratch.take<double>(static_cast<std::int64_t>(N) * exact.slots);
+  exact.listedCount = scratch.take<int>(N);
+  exact.tail = scratch.take<double>(N);
+  exact.leastPhase = scratch.take<int>(N);
+  return exact;
+}
+
+// Solves C with the exact engine when exactBounds admits it (else inexact);
+// writes the assignment vector when the steps complete. substitute stands
+// for the non-finite costs (NaN among them only with nanForbidden).
+SolveOutcome solveExact(double *assignment, const double *C, int M, int N, double substitute,
+                        const CostSummary &summary, bool nanForbidden, int slots) {
+  Scratch scratch;
+  Exact exact = newExact(scratch, C, M, N, substitute, summary.anyNonFinite, slots);
+  if (!exactBounds(exact, M, N, summary, nanForbidden)) return SolveOutcome::inexact;
+  Marks marks = newMarks(scratch, M, N);
+  exactStart(exact, marks);
+  SolveOutcome outcome = SolveOutcome::complete;
+  if (marks.starCount != marks.targetCount) {
+    // The phases' structures, only when the first stars leave work to do.
+    Cursors cursors = newCursors(scratch, M, N);
+    newExactPhases(exact, scratch, N);
+    collectUnstarred(marks);
+    ExactPhases phases{exact, marks, cursors};
+    outcome = runPhases(marks, phases);
+  }
+  if (outcome == SolveOutcome::complete) buildassignmentvector(assignment, marks);
+  return outcome;
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,511 @@
+// exact_columns.h: the exact engine's state and what it knows of each
+// column without reading it. This part owns the admission test (which
+// inputs make every operation of the steps exact, exactBounds, with its
+// proof), the potentials, and the column summaries: the rows of each
+// column's least reduced costs and a bound for the others, built by reading
+// a column once and consulted by step 3 and step 5 (exact.h) instead of
+// the column.
+//
+// Working cost (r, c) = (cost(r, c) - colPot[c]) - rowPot[r], where cost is
+// C with the substitute for non-finite costs. The reduction sets rowPot to
+// the row minima (M <= N) or colPot to the column minima (M > N); step 5
+// subtracts h from rowPot of covered rows and adds h to colPot of uncovered
+// columns. exactBounds admits only inputs on which this is exact and equals
+// the working cost the steps compute element by element.
+//
+// Column summaries. rowPot only decreases and colPot only increases, so the
+// reduced cost cost(r, c) - rowPot[r] of an element only grows; and working
+// costs are never negative, so every reduced cost of column c is at least
+// colPot[c], with equality exactly at the column's zeros. Each column keeps
+// the rows with the least reduced costs at the time it was last read (its
+// listed rows, with their costs) and tail, the least reduced cost of its
+// other rows at that time, a lower bound for them ever after. While
+// tail > colPot[c], every zero of column c is a listed row (the column is
+// listed): step 3 finds its first uncovered zero among those rows, and step
+// 5 takes the column's least uncovered working cost from them whenever that
+// is below tail - colPot[c], all without reading C. Otherwise the column is
+// read: step 3 scans it from its resume point, and step 5 reads it into
+// per-row slacks, renewing its summary on the way.
+#ifndef PAIRSOLVE_EXACT_COLUMNS_H
+#define PAIRSOLVE_EXACT_COLUMNS_H
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "basics.h"
+#include "columns.h"
+#include "heap.h"
+#include "summary.h"
+
+namespace {
+
+// The exact engine works in units of g, a power of two dividing every cost.
+// Integers up to 2^53 units are exact doubles; costs up to 2^53 units and
+// reduced costs up to 2^52 units keep every sum and difference of the steps
+// within that range (see exactBounds). Costs above 2^1000 are left to the
+// dense engine, so that no sum of two of them can overflow.
+constexpr double kExactUnits = 9007199254740992.0;         // 2^53
+constexpr double kExactReducedUnits = 4503599627370496.0;  // 2^52
+constexpr double kExactMagnitudeLimit = 0x1p1000;
+
+// The bits of a double: 52 stored mantissa bits, then 11 exponent bits;
+// exponent field e stands for 2^(e - 1075) times the integer mantissa.
+constexpr int kMantissaBits = 52;
+constexpr std::uint64_t kMantissaMask = (std::uint64_t{1} << kMantissaBits) - 1;
+constexpr std::uint64_t kExponentMask = 0x7ff;
+constexpr int kIntegerMantissaBias = 1075;
+constexpr double kInt32Limit = 2147483648.0;  // 2^31
+// Summary slots per column, and the most that may be asked for.
+constexpr int kSummarySlots = 8;
+constexpr int kMaxSummarySlots = 16;
+
+struct Exact {
+  const double *C;
+  double substitute;   // stands for every non-finite cost
+  bool anySubstitute;  // C holds non-finite costs
+  int slots;           // summary slots per column
+  double *rowPot;
+  double *colPot;
+  // Per row: rowPot for an uncovered row, -Inf for a covered one. Then
+  // cost - rowKey[r] is the reduced cost of an uncovered row and +Inf for a
+  // covered one, and (cost - colPot) == rowKey[r] holds exactly at the
+  // uncovered zeros.
+  double *rowKey;
+  // Column summaries: slots entries per column, in ascending order of
+  // their reduced costs when the column was read (listedReduced), which
+  // bound their reduced costs from below ever after.
+  int *listedRow;
+  double *listedCost;
+  double *listedReduced;
+  int *listedCount;
+  double *tail;
+  // Per phase. phase numbers the phases; a column's least reduced cost over
+  // its uncovered listed rows is kept (leastCost, first reached at
+  // leastRow, kNone if every listed row is covered) while leastPhase says
+  // it is from this phase: the reduced costs of uncovered rows do not
+  // change within a phase, so it holds until leastRow is covered.
+  int phase;
+  int *leastPhase;
+  double *leastCost;
+  int *leastRow;
+  // Columns read into slack in this phase (slackPhase[c] == phase, listed
+  // in slackColumn): slack[r] is the least working cost of row r over them,
+  // kept through every step 5.
+  int *slackPhase;
+  int *slackColumn;
+  int slackColumns;
+  double *slack;  // room for max(M, N): exactBounds uses it first
+  // Step 5 adds h to colPot of every uncovered column; within a phase that
+  // is kept as shift, the sum of h in this phase, and since[c], the shift
+  // when column c was uncovered (uncoveredPhase[c] == phase), so that its
+  // potential is colPot[c] + (shift - since[c]). Those are integers of the
+  // grid, so the sums are exact and equal the step-by-step ones; the
+  // potentials are brought up to date when the phase ends.
+  double shift;
+  int *uncoveredPhase;
+  double *since;
+  // Step 5 keeps the uncovered columns not read into slack in a heap
+  // ordered by key: keyCost[c] - potential, where keyCost[c] is the least
+  // reduced cost over the uncovered listed rows when that is below tail
+  // (the key is then the column's least uncovered working cost), and tail
+  // otherwise (keyNeedsRead[c]; the key is then a lower bound, and the
+  // column is read when it comes to the top). A step 5 lowers every key by
+  // h, which keeps the order. A key only grows as rows are covered, so a
+  // key whose leastRow was covered since is a lower bound: it is renewed
+  // when it comes to the top. The heap is built at the first step 5 of a
+  // phase; columns uncovered later, and columns whose new zeros are handed
+  // to step 3, wait in pending until the next step 5.
+  ColumnHeap heap;
+  bool heapBuilt;
+  double *keyCost;
+  unsigned char *keyNeedsRead;
+  int *pending;
+  int pendingCount;
+  // zeroless[c]: unstarred column c (marks.h) holds no zero at all. The zeros of an unstarred
+  // column never vanish (a step 5 lowers it only where a row is uncovered, and there it holds no
+  // zero; covered rows first gain h), and it gains zeros only in a step 5 that finds its least cost
+  // to be h; so such a column need not be searched when a phase starts.
+  unsigned char *zeroless;
+  // The unstarred columns known to hold no zero wait in a second heap
+  // across phases, ordered by lowerBound[c] - potential: lowerBound[c] is
+  // the least reduced cost of column c over every row at some time (its
+  // listed rows and tail), which no reduced cost of it ever goes below.
+  // Every unstarred column is uncovered at every step 5, so its potential
+  // grows as all the others', which keeps the order. A step 5 moves the
+  // columns whose bound does not exceed the least key into the heap of the
+  // phase (keyed exactly); they come back when the next phase starts, if
+  // they still hold no zero. The other unstarred columns (a zero bounds them
+  // by 0) join the heap of each phase when it is built.
+  ColumnHeap zerolessHeap;
+  double *lowerBound;
+  int *moved;  // the unstarred columns moved into the heap of this phase
+  int movedCount;
+};
+
+// A cost as the exact engine reads it: non-finite costs are the substitute.
+inline double exactCost(double x, double substitute) {
+  return std::isfinite(x) ? x : substitute;
+}
+
+// The potential of column c now.
+inline double colPotNow(const Exact &exact, int c) {
+  return exact.uncoveredPhase[c] == exact.phase ? exact.colPot[c] + (exact.shift - exact.since[c])
+                                                : exact.colPot[c];
+}
+
+inline double exactCost(const Exact &exact, std::int64_t i) {
+  return exactCost(exact.C[i], exact.substitute);
+}
+
+#if defined(__SSE2__)
+// Two costs as the exact engine reads them; kSubstitute: C holds
+// non-finite costs, to be read as the substitute.
+template <bool kSubstitute>
+inline __m128d exactCosts(const double *p, __m128d substitute) {
+  __m128d x = _mm_loadu_pd(p);
+  if (!kSubstitute) return x;
+  __m128d finite = _mm_cmpeq_pd(_mm_sub_pd(x, x), _mm_setzero_pd());
+  return _mm_or_pd(_mm_and_pd(finite, x), _mm_andnot_pd(finite, substitute));
+}
+#endif
+
+// The first row r in [from, M) with (cost[r] - colPot) == rowKey[r], that
+// is the first uncovered zero of the column with costs cost[0..M) and
+// potential colPot, or M.
+template <bool kSubstitute>
+int firstExactZero(const double *cost, double colPot, const double *rowKey, double substitute,
+                   int from, int M) {
+  int r = from;
+#if defined(__SSE2__)
+  const __m128d pot = _mm_set1_pd(colPot);
+  const __m128d sub = _mm_set1_pd(substitute);
+  for (; r + 4 <= M; r += 4) {
+    __m128d low = _mm_cmpeq_pd(_mm_sub_pd(exactCosts<kSubstitute>(cost + r, sub), pot),
+                               _mm_loadu_pd(rowKey + r));
+    __m128d high = _mm_cmpeq_pd(_mm_sub_pd(exactCosts<kSubstitute>(cost + r + 2, sub), pot),
+                                _mm_loadu_pd(rowKey + r + 2));
+    if (_mm_movemask_pd(_mm_or_pd(low, high)) != 0) return firstSetLane(low, high, r);
+  }
+#endif
+  for (; r < M; ++r) {
+    if (exactCost(cost[r], substitute) - colPot == rowKey[r]) return r;
+  }
+  return M;
+}
+
+// The exponent of the lowest set bit of a finite non-zero double: x is an
+// integer multiple of 2^(that exponent).
+int lowestBitExponent(double x) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  int exponent = static_cast<int>((bits >> kMantissaBits) & kExponentMask);
+  std::uint64_t mantissa = bits & kMantissaMask;
+  if (exponent != 0) {
+    mantissa |= std::uint64_t{1} << kMantissaBits;
+  } else {
+    exponent = 1;  // subnormal
+  }
+  return exponent - kIntegerMantissaBias + __builtin_ctzll(mantissa);
+}
+
+// Decides whether the exact engine may solve C, and computes the
+// reduction: the minimum of each row (M <= N) or column (M > N) into rowPot
+// or colPot.
+//
+// Let g be a power of two dividing every cost (the substitute included),
+// Cmax the largest cost and Rmax the largest reduced cost (cost minus its
+// line's minimum). Admitted: no NaN in the solve, Cmax <= 2^1000,
+// Rmax <= 2^52 g and Cmax + Rmax <= 2^53 g. Why that suffices: in exact
+// arithmetic the working costs never go below zero, and T, the sum of every
+// h so far, never exceeds Rmax. (While step 5 runs fewer than K stars
+// exist, so some row r0 and some column c0 have never held a star; a row is
+// covered only while it holds a star and a column only while it is starred,
+// so r0 never gained h and c0 lost every h: its working cost, reduced cost
+// minus T, is still >= 0.) Hence every row potential moves by at most Rmax
+// from the row minimum and every column potential by at most Rmax, every
+// working cost and every x + h of step 5 lies in [0, 2 Rmax], and every
+// potential and every cost minus a potential within Cmax + Rmax: all are
+// integers of at most 2^53 units, so every operation of the steps and of
+// this engine is exact, and both give the same numbers.
+bool exactBounds(Exact &exact, int M, int N, const CostSummary &summary, bool nanForbidden) {
+  if (summary.anyNaN && !nanForbidden) return false;
+  bool wide = M <= N;
+  double *lineMin = wide ? exact.rowPot : exact.colPot;
+  double *lineMax = exact.slack;  // allocated with room for max(M, N)
+  int lines = wide ? M : N;
+  auto clearLines = [lineMin, lineMax, lines]() {
+    for (int i = 0; i < lines; ++i) {
+      lineMin[i] = kInf;
+      lineMax[i] = -kInf;
+    }
+  };
+  int lowBit = 0;
+  double S = exact.substitute;
+  bool integers = summary.integral && (!exact.anySubstitute || S >= kIntegerShifter ||
+                                       (S + kIntegerShifter) - kIntegerShifter == S);
+  if (integers) {
+    // The line minima and maxima from the check of C; every cost an
+    // integer, so g = 1 will do.
+    for (int i = 0; i < lines; ++i) {
+      lineMin[i] = summary.lineLeast[i];
+      lineMax[i] = summary.lineLargest[i];
+      if (exact.anySubstitute && summary.lineNonFinite[i]) {
+        if (S < lineMin[i]) lineMin[i] = S;
+        if (S > lineMax[i]) lineMax[i] = S;
+      }
+    }
+  } else {
+    // The general pass: the finest grid g = 2^lowBit of all the costs.
+    clearLines();
+    lowBit = std::numeric_limits<int>::max();
+    double largest = 0.0;
+    for (int c = 0; c < N; ++c) {
+      for (int r = 0; r < M; ++r) {
+        double x = exactCost(exact, at(r, c, M));
+        int line = wide ? r : c;
+        if (x < lineMin[line]) lineMin[line] = x;
+        if (x > lineMax[line]) lineMax[line] = x;
+        if (x > largest) largest = x;
+        if (x != 0.0) {
+          // Integers below 2^31 are multiples of 2^0: a cheap test first.
+          bool smallInteger =
+              x < kInt32Limit && static_cast<double>(static_cast<std::int32_t>(x)) == x;
+          int bit = smallInteger ? 0 : lowestBitExponent(x);
+          if (bit < lowBit) lowBit = bit;
+        }
+      }
+      // The grid only gets finer and the largest cost only larger: give up
+      // as soon as the costs cannot fit.
+      if (lowBit != std::numeric_limits<int>::max() &&
+          (!(largest <= kExactMagnitudeLimit) || !(std::ldexp(largest, -lowBit) <= kExactUnits))) {
+        return false;
+      }
+    }
+    if (lowBit == std::numeric_limits<int>::max()) lowBit = 0;  // every cost is zero
+  }
+  double largest = 0.0;
+  double reducedMax = 0.0;
+  for (int i = 0; i < lines; ++i) {
+    double reduced = lineMax[i] - lineMin[i];
+    if (reduced > reducedMax) reducedMax = reduced;
+    if (lineMax[i] > largest) largest = lineMax[i];
+  }
+  if (!(largest <= kExactMagnitudeLimit)) return false;
+  double reducedUnits = std::ldexp(reducedMax, -lowBit);
+  double largestUnits = std::ldexp(largest, -lowBit);
+  return reducedUnits <= kExactReducedUnits && largestUnits <= kExactUnits - reducedUnits;
+}
+
+// A column summary being built from its rows in ascending order: the rows
+// and reduced costs of the taken slots (their costs are filled in at the
+// end), the slot with the largest reduced cost and that cost, the
+// threshold below which a row enters (+Inf while slots are free).
+struct SummaryBuild {
+  int *row;
+  double *reduced;
+  int slots;
+  int count;
+  int largest;
+  double threshold;
+  double tail;
+};
+
+// Row r, of reduced cost reduced below the threshold, enters the summary;
+// when every slot was taken, the row with the largest reduced cost leaves
+// for the tail.
+void summaryInsert(SummaryBuild &build, int r, double reduced) {
+  int slot = build.count;
+  if (build.count < build.slots) {
+    ++build.count;
+  } else {
+    if (build.threshold < build.tail) build.tail = build.threshold;
+    slot = build.largest;
+  }
+  build.row[slot] = r;
+  build.reduced[slot] = reduced;
+  if (build.count == build.slots) {
+    int largest = 0;
+    double threshold = build.reduced[0];
+    for (int k = 1; k < build.slots; ++k) {
+      bool larger = build.reduced[k] > threshold;
+      largest = larger ? k : largest;
+      threshold = larger ? build.reduced[k] : threshold;
+    }
+    build.largest = largest;
+    build.threshold = threshold;
+  }
+}
+
+// Row r, of reduced cost reduced, enters the summary or the tail.
+inline void summaryOffer(SummaryBuild &build, int r, double reduced) {
+  if (reduced < build.threshold) {
+    summaryInsert(build, r, reduced);
+  } else if (reduced < build.tail) {
+    build.tail = reduced;
+  }
+}
+
+// Reads column c: renews its summary from the current row potentials and,
+// with kSlack, takes its working costs into the slacks (slack[r] becomes
+// the lesser of itself and working cost (r, c), for every row).
+template <bool kSubstitute, bool kSlack>
+void exactReadColumn(Exact &exact, int c, int M) {
+  const double *costs = exact.C + at(0, c, M);
+  const double *rowPot = exact.rowPot;
+  double *slack = exact.slack;
+  SummaryBuild build;
+  build.row = exact.listedRow + static_cast<std::int64_t>(c) * exact.slots;
+  build.reduced = exact.listedReduced + static_cast<std::int64_t>(c) * exact.slots;
+  build.slots = exact.slots;
+  build.count = 0;
+  build.largest = 0;
+  build.threshold = kInf;
+  build.tail = kInf;
+  double colPot = kSlack ? colPotNow(exact, c) : 0.0;  // slacks are read in the phases only
+  int r = 0;
+  if (M <= build.slots) {
+    // Every row is listed.
+    for (; r < M; ++r) {
+      double reduced = exactCost(costs[r], exact.substitute) - rowPot[r];
+      if (kSlack && reduced - colPot < slack[r]) slack[r] = reduced - colPot;
+      build.row[r] = r;
+      build.reduced[r] = reduced;
+    }
+    build.count = M;
+  }
+#if defined(__SSE2__)
+  const __m128d sub = _mm_set1_pd(exact.substitute);
+  const __m128d pot = _mm_set1_pd(colPot);
+  const __m128d infinity = _mm_set1_pd(kInf);
+  __m128d limit = _mm_set1_pd(build.threshold);
+  __m128d lowTails = infinity;
+  __m128d highTails = lowTails;
+  for (; r + 4 <= M; r += 4) {
+    __m128d lowCosts = exactCosts<kSubstitute>(costs + r, sub);
+    __m128d highCosts = exactCosts<kSubstitute>(costs + r + 2, sub);
+    __m128d low = _mm_sub_pd(lowCosts, _mm_loadu_pd(rowPot + r));
+    __m128d high = _mm_sub_pd(highCosts, _mm_loadu_pd(rowPot + r + 2));
+    if (kSlack) {
+      _mm_storeu_pd(slack + r, _mm_min_pd(_mm_sub_pd(low, pot), _mm_loadu_pd(slack + r)));
+      _mm_storeu_pd(slack + r + 2, _mm_min_pd(_mm_sub_pd(high, pot), _mm_loadu_pd(slack + r + 2)));
+    }
+    __m128d lowBelow = _mm_cmplt_pd(low, limit);
+    __m128d highBelow = _mm_cmplt_pd(high, limit);
+    int below = _mm_movemask_pd(lowBelow) | (_mm_movemask_pd(highBelow) << 2);
+    if (below == 0) {
+      lowTails = _mm_min_pd(low, lowTails);
+      highTails = _mm_min_pd(high, highTails);
+      continue;
+    }
+    // Rows below the threshold (rare once the slots are taken) are offered
+    // one by one; the others go to the tail.
+    lowTails = _mm_min_pd(_mm_or_pd(_mm_andnot_pd(lowBelow, low), _mm_and_pd(lowBelow, infinity)),
+                          lowTails);
+    highTails = _mm_min_pd(
+        _mm_or_pd(_mm_andnot_pd(highBelow, high), _mm_and_pd(highBelow, infinity)), highTails);
+    double reduced[4];
+    _mm_storeu_pd(reduced, low);
+    _mm_storeu_pd(reduced + 2, high);
+    while (below != 0) {
+      int j = __builtin_ctz(below);
+      below &= below - 1;
+      summaryOffer(build, r + j, reduced[j]);
+    }
+    limit = _mm_set1_pd(build.threshold);
+  }
+  double tail = lesserLane(_mm_min_pd(lowTails, highTails));
+  if (tail < build.tail) build.tail = tail;
+#endif
+  for (; r < M; ++r) {
+    double x = exactCost(costs[r], exact.substitute);
+    double reduced = x - rowPot[r];
+    if (kSlack) {
+      double w = reduced - colPot;
+      if (w < slack[r]) slack[r] = w;
+    }
+    summaryOffer(build, r, reduced);
+  }
+  // Sort the slots by reduced cost (insertion sort: few slots), and note
+  // their costs.
+  double *listedCost = exact.listedCost + static_cast<std::int64_t>(c) * exact.slots;
+  for (int k = 1; k < build.count; ++k) {
+    int row = build.row[k];
+    double reduced = build.reduced[k];
+    int j = k;
+    for (; j > 0 && build.reduced[j - 1] > reduced; --j) {
+      build.row[j] = build.row[j - 1];
+      build.reduced[j] = build.reduced[j - 1];
+    }
+    build.row[j] = row;
+    build.reduced[j] = reduced;
+  }
+  for (int k = 0; k < build.count; ++k) {
+    listedCost[k] = exactCost(costs[build.row[k]], exact.substitute);
+  }
+  exact.listedCount[c] = build.count;
+  exact.tail[c] = build.tail;
+  exact.leastPhase[c] = kNone;
+}
+
+// Column c is listed: all its zeros are listed rows.
+inline bool exactListed(const Exact &exact, int c) {
+  return exact.tail[c] > colPotNow(exact, c);
+}
+
+// The least reduced cost of column c over its uncovered listed rows (+Inf
+// if they are all covered); leastRow[c] becomes the first row that has it.
+double exactListedLeast(Exact &exact, int c) {
+  if (exact.leastPhase[c] == exact.phase) {
+    int r = exact.leastRow[c];
+    if (r == kNone || exact.rowKey[r] != -kInf) return exact.leastCost[c];
+  }
+  std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
+  const int *rows = exact.listedRow + first;
+  const double *costs = exact.listedCost + first;
+  const double *floors = exact.listedReduced + first;
+  int count = exact.listedCount[c];
+  double least = kInf;
+  int leastRow = kNone;
+  // The slots are in ascending order of a lower bound of their reduced
+  // costs: once that bound passes the least so far, no later slot can
+  // reach or tie it.
+  for (int k = 0; k < count && !(floors[k] > least); ++k) {
+    int r = rows[k];
+    double reduced = costs[k] - exact.rowKey[r];
+    if (reduced < least || (reduced == least && r < leastRow)) {
+      least = reduced;
+      leastRow = r;
+    }
+  }
+  exact.leastPhase[c] = exact.phase;
+  exact.leastCost[c] = least;
+  exact.leastRow[c] = leastRow;
+  return least;
+}
+
+// The first uncovered zero row of a listed column c, or kNone: its zeros
+// are the listed rows whose reduced cost is colPot[c], the least possible.
+inline int exactListedZero(Exact &exact, int c) {
+  return exactListedLeast(exact, c) == colPotNow(exact, c) ? exact.leastRow[c] : kNone;
+}
+
+// Reads every column into its summary (no slacks).
+void exactSummarize(Exact &exact, int M, int N) {
+  for (int c = 0; c < N; ++c) {
+    if (exact.anySubstitute) {
+      exactReadColumn<true, false>(exact, c, M);
+    } else {
+      exactReadColumn<false, false>(exact, c, M);
+    }
+  }
+}
+
+}  // namespace
+
+#endif
