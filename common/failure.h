@@ -80,8 +80,8 @@ inline void raiseFailure(const char *plugin, const Failure &failure) {
 
 // What an argument is, for the "got ..." part of a message: its size, then
 // "sparse" and "complex" where they apply, then its class, then "matrix"
-// (two dimensions) or "array". For example "a 3-by-3 sparse double matrix",
-// "a 2-by-2 int32 matrix", "a 2-by-3-by-4 complex double array".
+// (two dimensions, numeric, logical or char) or "array". For example "a 3-by-3 sparse double
+// matrix", "a 2-by-2 int32 matrix", "a 2-by-3-by-4 complex double array".
 inline const char *describeArray(const mxArray *array, char (&text)[kDescriptionLength]) {
   const std::size_t ndims = mxGetNumberOfDimensions(array);
   const auto *dims = mxGetDimensions(array);
@@ -93,9 +93,13 @@ inline const char *describeArray(const mxArray *array, char (&text)[kDescription
     if (written < 0) break;
     used += static_cast<std::size_t>(written);
   }
+  // Cells and structs are arrays of any shape; only arrays of elements
+  // are called matrices when they have two dimensions.
+  const bool twoDimensional = ndims == 2;
+  const bool elementwise = mxIsNumeric(array) || mxIsLogical(array) || mxIsChar(array);
   std::snprintf(text, sizeof text, "a %s %s%s%s %s", size, mxIsSparse(array) ? "sparse " : "",
                 mxIsComplex(array) ? "complex " : "", mxGetClassName(array),
-                ndims == 2 ? "matrix" : "array");
+                twoDimensional && elementwise ? "matrix" : "array");
   return text;
 }
 
