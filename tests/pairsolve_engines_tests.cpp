@@ -67,6 +67,8 @@ std::vector<Choice> engineChoices() {
           {"exact", Engine::exact, Capacities()},
           {"exact, one summary slot", Engine::exact, oneSlot},
           {"exact, two summary slots", Engine::exact, twoSlots},
+          {"grid", Engine::grid, Capacities()},
+          {"grid, one summary slot", Engine::grid, oneSlot},
           {"dense, one zero candidate, one-phase log", Engine::dense, smallDense}};
 }
 
