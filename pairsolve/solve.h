@@ -97,6 +97,13 @@ SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int
         solveExact(assignment, C, M, N, substitute, summary, nanForbidden, capacities.summarySlots);
     *solvedBy = Engine::exact;
   }
+  if (outcome == SolveOutcome::inexact && engine == Engine::automatic && !gridFirst &&
+      !summary.anyNonFinite) {
+    // Integers the exact engine cannot take (such as those up to 2^53).
+    GridReport report;
+    outcome = solveGrid(assignment, C, M, N, summary, capacities.summarySlots, &report);
+    *solvedBy = Engine::grid;
+  }
   if (outcome == SolveOutcome::inexact && engine != Engine::exact) {
     outcome = solveDense(assignment, C, M, N, substitute, nanForbidden, capacities.zeroSlots,
                          capacities.logEntries);
