@@ -332,6 +332,50 @@ TEST(PairsolveEngines, MatchThePlainEngineOnLargerMatrices) {
   }
 }
 
+// The grid engine's edges, on matrices whose outcome is known: costs just
+// below Theta = 2^53 g are admitted and certified; a cost one grid step
+// finer than the largest allows is not admitted; h = Theta (T reaches
+// Theta) fails (B) but holds (A) when no row gains h; tiny costs beside
+// costs just below Theta, where a covered row gains h, fail both, and the
+// dense engine's result is returned. Each agrees with the plain engine.
+TEST(PairsolveEngines, GridEngineEdges) {
+  const double g = 0x1p-53;
+  const double theta = 1.0;  // 2^53 g
+  struct Edge {
+    const char *what;
+    std::vector<double> C;
+    int M, N;
+    bool admitted, certified;
+  } edges[] = {
+      {"just below Theta", {1.0 - g, 0.5, 2 * g, 1.0 - 2 * g}, 2, 2, true, true},
+      {"Theta itself and one g", {theta, g, g, theta, theta, 0.0}, 2, 3, true, true},
+      {"finer than the grid of the largest", {1.0 + 2 * g, 0x1p-60, 0.5, 0.25}, 2, 2, false, false},
+      {"h equal to Theta, no row gains it", {theta, theta, 0.0, 0.0}, 2, 2, true, true},
+      {"tiny beside costs just below Theta",
+       {2 * g, theta - 3 * g, theta - 3 * g, 2 * g, theta, theta - g},
+       3,
+       2,
+       true,
+       false},
+  };
+  for (const Edge &edge : edges) {
+    GridReport report = gridReport(edge.C, edge.M, edge.N);
+    EXPECT_EQ(report.admitted, edge.admitted) << edge.what;
+    EXPECT_EQ(report.certified, edge.certified) << edge.what;
+    Result expected = runPlain(edge.C, edge.M, edge.N);
+    for (Engine engine : {Engine::automatic, Engine::grid}) {
+      Engine solvedBy = Engine::automatic;
+      Result actual = runEngine(edge.C, edge.M, edge.N, engine, Capacities(), &solvedBy);
+      EXPECT_EQ(actual.outcome, expected.outcome) << edge.what;
+      EXPECT_EQ(actual.assignment, expected.assignment) << edge.what;
+      EXPECT_TRUE(sameBits(actual.cost, expected.cost)) << edge.what;
+      if (engine == Engine::grid) {
+        EXPECT_EQ(solvedBy, edge.certified ? Engine::grid : Engine::dense) << edge.what;
+      }
+    }
+  }
+}
+
 // The check of C reads costs two at a time and gathers line minima and
 // maxima for the exact engine: a special cost at every place of small
 // matrices (first or second of a pair, the odd last row, wide and tall) must
