@@ -4,9 +4,16 @@
 // bench/pairsolve_vs_scipy.py gives scipy's linear_sum_assignment.
 //
 // Benchmark names: pairsolve/<engine>/<M>x<N>/<kind>, kind one of int1000,
-// int1000000, int10 (random integers in [0, k]) and uniform (doubles in
-// [0, 1)). Each reports the solved cost as a counter, so that the script can
-// check that both sides solved the same matrix. Every benchmark times single
+// int1000000, int10 (random integers in [0, k]), uniform (doubles in
+// [0, 1)), scaled (uniform times 100), span (10^U(-3, 3)), euclid2 and
+// euclid10 (distances between random points of the unit square or 10-D
+// cube) and euclid2gated, euclid10gated (the same with Inf beyond a gate).
+// Each reports the solved cost as a counter, so that the script can check
+// that both sides solved the same matrix, and the engine whose result the
+// automatic choice returned (counter engine: 1 dense, 2 exact, 3 grid).
+// `pairsolve_bench --dump KIND M N FILE` writes a matrix of the real-valued
+// kinds to FILE (column-major doubles), so that scipy solves the very same
+// bits. Every benchmark times single
 // solves, repeated, and reports the mean, median and spread of the
 // repetitions: the machines that run it are shared, and the median is
 // what the script compares.
@@ -17,10 +24,16 @@
 //   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9, z = (z ^ (z >> 27)) * 0x94D049BB133111EB,
 //   x_i = z ^ (z >> 31);
 // an integer in [0, k] is (x_i >> 11) mod (k + 1), a uniform double
-// (x_i >> 11) * 2^-53.
+// u_i = (x_i >> 11) * 2^-53. scaled is u_i * 100, span 10^(6 u_i - 3). The
+// distances take the points first (M rows of d coordinates, then N columns
+// of d coordinates, each a u_i in that order) and sum the squared
+// coordinate differences in coordinate order before the square root.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,26 +47,88 @@ namespace {
 
 constexpr std::uint64_t kSeed = 1;
 constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ull;
-constexpr int kUniform = -1;  // kind: uniform doubles instead of integers in [0, k]
+// Kinds that are not integers in [0, k].
+constexpr int kUniform = -1;
+constexpr int kScaled = -2;
+constexpr int kSpan = -3;
+constexpr int kEuclid2 = -4;
+constexpr int kEuclid10 = -5;
+constexpr int kEuclid2Gated = -6;
+constexpr int kEuclid10Gated = -7;
+constexpr double kScaledFactor = 100.0;
+// Gates beyond which a distance is Inf: about a half (10-D) and two thirds
+// (2-D) of the pairs stay.
+constexpr double kGate2 = 0.6;
+constexpr double kGate10 = 1.3;
 
 // Solves timed per case: more of the quick ones.
 constexpr int kRepetitions = 9;
 constexpr int kLargeRepetitions = 5;  // matrices of more than a million elements
 constexpr int kPlainRepetitions = 3;  // the plain engine (seconds per solve)
 
-std::vector<double> benchmarkMatrix(int M, int N, long k) {
-  std::vector<double> C(static_cast<size_t>(M) * N);
+// The splitmix64 outputs of seed 1, shifted right by 11, one per call.
+struct Draws {
   std::uint64_t state = kSeed;
-  for (double &x : C) {
+  std::uint64_t next() {
     state += kGolden;
     std::uint64_t z = state;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     z ^= z >> 31;
-    x = k == kUniform ? static_cast<double>(z >> 11) * 0x1p-53
-                      : static_cast<double>((z >> 11) % static_cast<std::uint64_t>(k + 1));
+    return z >> 11;
+  }
+  double unit() { return static_cast<double>(next()) * 0x1p-53; }
+};
+
+std::vector<double> distances(int M, int N, int d, double gate) {
+  Draws draws;
+  std::vector<double> P(static_cast<size_t>(M) * d), Q(static_cast<size_t>(N) * d);
+  for (double &x : P) x = draws.unit();
+  for (double &x : Q) x = draws.unit();
+  std::vector<double> C(static_cast<size_t>(M) * N);
+  for (int c = 0; c < N; ++c) {
+    for (int r = 0; r < M; ++r) {
+      double s = 0.0;
+      for (int j = 0; j < d; ++j) {
+        double t = P[static_cast<size_t>(r) * d + j] - Q[static_cast<size_t>(c) * d + j];
+        s = s + t * t;
+      }
+      double distance = std::sqrt(s);
+      C[r + static_cast<size_t>(M) * c] = distance > gate ? INFINITY : distance;
+    }
   }
   return C;
+}
+
+std::vector<double> benchmarkMatrix(int M, int N, long k) {
+  switch (k) {
+    case kEuclid2: return distances(M, N, 2, INFINITY);
+    case kEuclid10: return distances(M, N, 10, INFINITY);
+    case kEuclid2Gated: return distances(M, N, 2, kGate2);
+    case kEuclid10Gated: return distances(M, N, 10, kGate10);
+    default: break;
+  }
+  std::vector<double> C(static_cast<size_t>(M) * N);
+  Draws draws;
+  for (double &x : C) {
+    if (k >= 0) {
+      x = static_cast<double>(draws.next() % static_cast<std::uint64_t>(k + 1));
+    } else {
+      double u = draws.unit();
+      x = k == kUniform ? u : k == kScaled ? u * kScaledFactor : std::pow(10.0, 6.0 * u - 3.0);
+    }
+  }
+  return C;
+}
+
+// The engine code of the counter engine.
+double engineCode(Engine engine) {
+  switch (engine) {
+    case Engine::dense: return 1;
+    case Engine::exact: return 2;
+    case Engine::grid: return 3;
+    default: return 0;
+  }
 }
 
 void solveWith(benchmark::State &state, Engine engine, int M, int N, long k) {
@@ -61,13 +136,15 @@ void solveWith(benchmark::State &state, Engine engine, int M, int N, long k) {
   std::vector<double> assignment(M);
   double cost = 0.0;
   Failure failure;
+  Engine solvedBy = engine;
   for (auto _ : state) {
-    SolveOutcome outcome =
-        solveWithFallback(assignment.data(), &cost, C.data(), M, N, engine, &failure);
+    SolveOutcome outcome = solveWithFallback(assignment.data(), &cost, C.data(), M, N, engine,
+                                             &failure, Capacities(), &solvedBy);
     if (outcome != SolveOutcome::complete) state.SkipWithError("the engine did not complete");
     benchmark::DoNotOptimize(assignment.data());
   }
   state.counters["cost"] = cost;
+  state.counters["engine"] = engineCode(solvedBy);
 }
 
 void solvePlain(benchmark::State &state, int M, int N, long k) {
@@ -100,8 +177,13 @@ void solvePlugin(benchmark::State &state, int M, int N, long k) {
   state.counters["cost"] = cost;
 }
 
+const long kRealKinds[] = {kUniform,  kScaled,       kSpan,         kEuclid2,
+                           kEuclid10, kEuclid2Gated, kEuclid10Gated};
+
 std::string kindName(long k) {
-  return k == kUniform ? "uniform" : "int" + std::to_string(k);
+  static const char *const names[] = {"uniform",  "scaled",       "span",         "euclid2",
+                                      "euclid10", "euclid2gated", "euclid10gated"};
+  return k < 0 ? names[-1 - k] : "int" + std::to_string(k);
 }
 
 void registerAll() {
@@ -109,7 +191,8 @@ void registerAll() {
     int M, N;
   };
   const Shape shapes[] = {{1000, 1000}, {2000, 2000}, {500, 1000}, {1000, 500}};
-  const long kinds[] = {1000, 1000000, 10, kUniform};
+  const long kinds[] = {1000,  1000000,  10,        kUniform,      kScaled,
+                        kSpan, kEuclid2, kEuclid10, kEuclid2Gated, kEuclid10Gated};
   const struct {
     const char *name;
     Engine engine;
@@ -118,8 +201,10 @@ void registerAll() {
     for (long k : kinds) {
       std::string size = std::to_string(shape.M) + "x" + std::to_string(shape.N);
       for (const auto &engine : engines) {
-        // The exact engine takes only the integer kinds.
-        if (engine.engine == Engine::exact && k == kUniform) continue;
+        // The exact engine takes only the integer kinds; the dense engine is
+        // timed on the integer kinds and uniform costs.
+        if (engine.engine == Engine::exact && k < 0) continue;
+        if (engine.engine == Engine::dense && k < kUniform) continue;
         std::string name = "pairsolve/" + std::string(engine.name) + "/" + size + "/" + kindName(k);
         benchmark::RegisterBenchmark(name.c_str(), solveWith, engine.engine, shape.M, shape.N, k)
             ->Unit(benchmark::kMillisecond)
@@ -149,7 +234,26 @@ void registerAll() {
 
 }  // namespace
 
+// --dump KIND M N FILE: writes that matrix; returns whether it did.
+bool dump(int argc, char **argv) {
+  if (argc != 6 || std::string(argv[1]) != "--dump") return false;
+  for (long k : kRealKinds) {
+    if (kindName(k) != argv[2]) continue;
+    int M = std::atoi(argv[3]), N = std::atoi(argv[4]);
+    std::vector<double> C = benchmarkMatrix(M, N, k);
+    std::FILE *file = std::fopen(argv[5], "wb");
+    bool written =
+        file != nullptr && std::fwrite(C.data(), sizeof(double), C.size(), file) == C.size();
+    if (file != nullptr) std::fclose(file);
+    if (!written) std::fprintf(stderr, "cannot write %s\n", argv[5]);
+    return written;
+  }
+  std::fprintf(stderr, "unknown kind %s\n", argv[2]);
+  return false;
+}
+
 int main(int argc, char **argv) {
+  if (argc > 1 && std::string(argv[1]) == "--dump") return dump(argc, argv) ? 0 : 1;
   registerAll();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

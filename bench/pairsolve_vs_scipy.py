@@ -6,8 +6,12 @@ Usage: bench/pairsolve_vs_scipy.py BUILD_DIR [--quick]
 Runs BUILD_DIR/bench/pairsolve_bench (build it with the release preset) and
 times scipy.optimize.linear_sum_assignment on the same matrices, which both
 sides generate with the splitmix64 generator described in
-bench/pairsolve_bench.cpp. Prints one row per case: our time (the automatic
-engine choice, which is what the plug-in runs), scipy's, and the ratio; then
+bench/pairsolve_bench.cpp; the real-valued kinds other than uniform
+(uniform times 100, 10^U(-3, 3), Euclidean distances of random points in
+2-D and 10-D, with and without Inf beyond a gate) are written by
+`pairsolve_bench --dump`, so both sides solve the same bits. Prints one row
+per case: our time (the automatic engine choice, which is what the plug-in
+runs), scipy's, the ratio and the engine that solved it; then
 the plain engine against the automatic one at n = 1000. Times are medians of
 repeated single solves on both sides (9 per case, 5 above a million
 elements, 3 for the plain engine), since the machines are shared. Every row
@@ -21,6 +25,7 @@ import json
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 import numpy as np
@@ -32,11 +37,19 @@ UNIFORM = "uniform"
 SHAPES = [(1000, 1000), (2000, 2000), (500, 1000), (1000, 500)]
 REPETITIONS = 9  # as bench/pairsolve_bench.cpp
 LARGE_REPETITIONS = 5  # above a million elements
-KINDS = ["int1000", "int1000000", "int10", UNIFORM]
+KINDS = ["int1000", "int1000000", "int10", UNIFORM, "scaled", "span", "euclid2", "euclid10",
+         "euclid2gated", "euclid10gated"]
+DUMPED = KINDS[4:]  # written by pairsolve_bench --dump
+ENGINES = {1: "dense", 2: "exact", 3: "grid"}
 
 
-def benchmark_matrix(m, n, kind):
+def benchmark_matrix(m, n, kind, build):
     """The M-by-N matrix of bench/pairsolve_bench.cpp for this kind."""
+    if kind in DUMPED:
+        with tempfile.NamedTemporaryFile(suffix=".bin") as file:
+            subprocess.run([f"{build}/bench/pairsolve_bench", "--dump", kind, str(m), str(n),
+                            file.name], check=True)
+            return np.fromfile(file.name, dtype=np.float64).reshape(n, m).T
     with np.errstate(over="ignore"):
         i = np.arange(1, m * n + 1, dtype=np.uint64)
         z = np.uint64(SEED) + i * np.uint64(GOLDEN)
@@ -74,17 +87,20 @@ def main():
     ours = {b["run_name"].split("/iterations")[0]: b for b in json.loads(run.stdout)["benchmarks"]
             if b.get("aggregate_name") == "median"}
 
-    print(f"{'case':<24}{'ours ms':>10}{'scipy ms':>10}{'ratio':>8}  same optimum")
+    print(f"{'case':<24}{'ours ms':>10}{'scipy ms':>10}{'ratio':>8}  {'engine':<7}same optimum")
     for m, n in shapes:
         for kind in KINDS:
-            C = benchmark_matrix(m, n, kind)
+            C = benchmark_matrix(m, n, kind, build)
             seconds, optimum = scipy_time(C, LARGE_REPETITIONS if m * n > 10 ** 6 else REPETITIONS)
             mine = ours[f"pairsolve/auto/{m}x{n}/{kind}"]
             ms = mine["real_time"]
             cost = mine["cost"]
-            same = cost == optimum if kind != UNIFORM else abs(cost - optimum) <= 1e-9 * optimum
+            integers = kind.startswith("int")
+            same = cost == optimum if integers else abs(cost - optimum) <= 1e-9 * optimum
+            engine = ENGINES.get(int(mine.get("engine", 0)), "?")
             print(f"{m}x{n} {kind:<14}{ms:>10.1f}{seconds * 1e3:>10.1f}{ms / (seconds * 1e3):>8.2f}"
-                  f"  {'yes' if same else 'NO: %r vs %r' % (cost, optimum)}")
+                  f"  {engine:<7}{'yes' if same else 'NO: %r vs %r' % (cost, optimum)}",
+                  flush=True)
     for kind in ["int1000", UNIFORM]:
         plain = ours.get(f"pairsolve/plain/1000x1000/{kind}")
         auto = ours.get(f"pairsolve/auto/1000x1000/{kind}")

@@ -22,14 +22,15 @@ namespace {
 
 // The reduction has been made (exactBounds): summarizes every column and
 // places the first stars.
-void exactStart(Exact &exact, Marks &marks) {
+template <class V>
+void exactStart(ExactOf<V> &exact, Marks &marks) {
   int M = marks.M;
   int N = marks.N;
   bool wide = M <= N;
   if (wide) {
-    for (int c = 0; c < N; ++c) exact.colPot[c] = 0.0;
+    for (int c = 0; c < N; ++c) exact.colPot[c] = 0;
   } else {
-    for (int r = 0; r < M; ++r) exact.rowPot[r] = 0.0;
+    for (int r = 0; r < M; ++r) exact.rowPot[r] = 0;
   }
   for (int r = 0; r < M; ++r) exact.rowKey[r] = exact.rowPot[r];
   exactSummarize(exact, M, N);
@@ -76,58 +77,67 @@ void exactStart(Exact &exact, Marks &marks) {
 }
 
 // Sets the key of column c from its summary.
-void exactKey(Exact &exact, int c) {
-  double least = exactListedLeast(exact, c);
+template <class V>
+void exactKey(ExactOf<V> &exact, int c) {
+  V least = exactListedLeast(exact, c);
   bool needsRead = !(least < exact.tail[c]);
   exact.keyCost[c] = needsRead ? exact.tail[c] : least;
   exact.keyNeedsRead[c] = needsRead;
 }
 
 // The key of column c is a lower bound only: its least row has been covered.
-inline bool exactKeyStale(const Exact &exact, int c) {
+template <class V>
+inline bool exactKeyStale(const ExactOf<V> &exact, int c) {
   if (exact.keyNeedsRead[c]) return false;
   int r = exact.leastRow[c];
-  return r != kNone && exact.rowKey[r] == -kInf;
+  return r != kNone && exact.rowKey[r] == -exactInf<V>();
 }
 
-inline double exactKeyNow(const Exact &exact, int c) {
+template <class V>
+inline V exactKeyNow(const ExactOf<V> &exact, int c) {
   return exact.keyCost[c] - colPotNow(exact, c);
 }
 
-inline bool exactKeyBefore(const Exact &exact, int a, int b) {
+template <class V>
+inline bool exactKeyBefore(const ExactOf<V> &exact, int a, int b) {
   return exactKeyNow(exact, a) < exactKeyNow(exact, b);
 }
 
 // The order of the heap of the phase.
+template <class V>
 struct ExactKeyOrder {
-  const Exact *exact;
+  const ExactOf<V> *exact;
   bool operator()(int a, int b) const { return exactKeyBefore(*exact, a, b); }
 };
 
 // The order of the heap of unstarred columns: their potentials grow
 // together, so comparing bound minus base potential compares the keys.
+template <class V>
 struct ExactBoundOrder {
-  const Exact *exact;
+  const ExactOf<V> *exact;
   bool operator()(int a, int b) const {
     return exact->lowerBound[a] - exact->colPot[a] < exact->lowerBound[b] - exact->colPot[b];
   }
 };
 
-inline double exactBoundNow(const Exact &exact, int c) {
+template <class V>
+inline V exactBoundNow(const ExactOf<V> &exact, int c) {
   return exact.lowerBound[c] - colPotNow(exact, c);
 }
 
-void heapPopTop(Exact &exact) {
-  heapRemove(exact.heap, 0, ExactKeyOrder{&exact});
+template <class V>
+void heapPopTop(ExactOf<V> &exact) {
+  heapRemove(exact.heap, 0, ExactKeyOrder<V>{&exact});
 }
 
 // The least reduced cost of column c over every row, covered ones included:
 // its listed rows' now, and tail.
-double exactLowerBound(const Exact &exact, int c) {
+template <class V>
+V exactLowerBound(const ExactOf<V> &exact, int c) {
   std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
-  double least = exact.tail[c];
+  V least = exact.tail[c];
   for (int k = 0; k < exact.listedCount[c]; ++k) {
-    double reduced = exact.listedCost[first + k] - exact.rowPot[exact.listedRow[first + k]];
+    V reduced = exact.listedCost[first + k] - exact.rowPot[exact.listedRow[first + k]];
     if (reduced < least) least = reduced;
   }
   return least;
@@ -136,7 +146,8 @@ double exactLowerBound(const Exact &exact, int c) {
 // Step 4 is about to end the phase: the potentials of the columns
 // uncovered in it are brought up to date, and the covered rows get their
 // keys back.
-void exactEndPhase(Exact &exact, const Marks &marks) {
+template <class V>
+void exactEndPhase(ExactOf<V> &exact, const Marks &marks) {
   for (int i = 0; i < marks.unstarredCount; ++i) exact.colPot[marks.unstarred[i]] += exact.shift;
   for (int i = 0; i < marks.coveredCount; ++i) {
     int c = marks.reachedColumns[i];
@@ -148,8 +159,9 @@ void exactEndPhase(Exact &exact, const Marks &marks) {
 
 // A new phase: the uncovered columns are the unstarred ones; each that may
 // hold a zero is searched afresh; no column has been read into the slacks.
-void exactNewPhase(Exact &exact, Marks &marks, Cursors &cursors) {
-  ExactBoundOrder boundOrder{&exact};
+template <class V>
+void exactNewPhase(ExactOf<V> &exact, Marks &marks, Cursors &cursors) {
+  ExactBoundOrder<V> boundOrder{&exact};
   for (int i = 0; i < exact.movedCount; ++i) {
     int c = exact.moved[i];
     if (marks.unstarredSlot[c] != kNone && exact.zeroless[c]) {
@@ -158,7 +170,7 @@ void exactNewPhase(Exact &exact, Marks &marks, Cursors &cursors) {
   }
   exact.movedCount = 0;
   ++exact.phase;
-  exact.shift = 0.0;
+  exact.shift = 0;
   exact.slackColumns = 0;
   exact.heapBuilt = false;
   exact.pendingCount = 0;
@@ -166,7 +178,7 @@ void exactNewPhase(Exact &exact, Marks &marks, Cursors &cursors) {
   for (int i = 0; i < marks.unstarredCount; ++i) {
     int c = marks.unstarred[i];
     exact.uncoveredPhase[c] = exact.phase;
-    exact.since[c] = 0.0;
+    exact.since[c] = 0;
     searchFromTop(cursors, c);
     if (!exact.zeroless[c]) {
       activate(marks, c);
@@ -180,9 +192,10 @@ void exactNewPhase(Exact &exact, Marks &marks, Cursors &cursors) {
 
 // An unstarred column in which step 3 found no uncovered zero: whether it
 // holds no zero at all, covered rows included (it is listed).
-void exactNoteZeroless(Exact &exact, int c) {
+template <class V>
+void exactNoteZeroless(ExactOf<V> &exact, int c) {
   std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
-  double colPot = colPotNow(exact, c);
+  V colPot = colPotNow(exact, c);
   bool any = false;
   for (int k = 0; k < exact.listedCount[c]; ++k) {
     any = any || exact.listedCost[first + k] - exact.rowPot[exact.listedRow[first + k]] == colPot;
@@ -191,8 +204,9 @@ void exactNoteZeroless(Exact &exact, int c) {
 }
 
 // Step 3 covered a row and uncovered column c.
-void exactUncovered(Exact &exact, Marks &marks, Cursors &cursors, int c) {
-  exact.rowKey[marks.coveredRows[marks.coveredCount - 1]] = -kInf;
+template <class V>
+void exactUncovered(ExactOf<V> &exact, Marks &marks, Cursors &cursors, int c) {
+  exact.rowKey[marks.coveredRows[marks.coveredCount - 1]] = -exactInf<V>();
   exact.uncoveredPhase[c] = exact.phase;
   exact.since[c] = exact.shift;
   searchFromTop(cursors, c);
@@ -200,9 +214,10 @@ void exactUncovered(Exact &exact, Marks &marks, Cursors &cursors, int c) {
 }
 
 // Reads column c into the slacks (it leaves the heap for this phase).
-void exactReadIntoSlack(Exact &exact, int c, int M) {
+template <class V>
+void exactReadIntoSlack(ExactOf<V> &exact, int c, int M) {
   if (exact.slackColumns == 0) {
-    for (int r = 0; r < M; ++r) exact.slack[r] = kInf;
+    for (int r = 0; r < M; ++r) exact.slack[r] = exactInf<V>();
   }
   if (exact.anySubstitute) {
     exactReadColumn<true, true>(exact, c, M);
@@ -214,11 +229,12 @@ void exactReadIntoSlack(Exact &exact, int c, int M) {
 }
 
 // The least slack of an uncovered row (+Inf without slacks).
-double exactLeastSlack(const Exact &exact, int M) {
-  double least = kInf;
+template <class V>
+V exactLeastSlack(const ExactOf<V> &exact, int M) {
+  V least = exactInf<V>();
   if (exact.slackColumns > 0) {
     for (int r = 0; r < M; ++r) {
-      if (exact.rowKey[r] != -kInf && exact.slack[r] < least) least = exact.slack[r];
+      if (exact.rowKey[r] != -exactInf<V>() && exact.slack[r] < least) least = exact.slack[r];
     }
   }
   return least;
@@ -230,9 +246,10 @@ double exactLeastSlack(const Exact &exact, int M) {
 // neither changes: then its top's key, or bar, is the least cost. A column
 // that needs reading is read when its bound is not above bar: only then
 // can it hold the least cost.
-void exactSettle(Exact &exact, int M, double &bar) {
-  ExactKeyOrder order{&exact};
-  ExactBoundOrder boundOrder{&exact};
+template <class V>
+void exactSettle(ExactOf<V> &exact, int M, V &bar) {
+  ExactKeyOrder<V> order{&exact};
+  ExactBoundOrder<V> boundOrder{&exact};
   for (;;) {
     if (exact.heap.size > 0) {
       int c = exact.heap.entry[0];
@@ -250,7 +267,7 @@ void exactSettle(Exact &exact, int M, double &bar) {
     }
     if (exact.zerolessHeap.size == 0) return;
     int c = exact.zerolessHeap.entry[0];
-    double least = exact.heap.size > 0 ? exactKeyNow(exact, exact.heap.entry[0]) : kInf;
+    V least = exact.heap.size > 0 ? exactKeyNow(exact, exact.heap.entry[0]) : exactInf<V>();
     if (bar < least) least = bar;
     if (exactBoundNow(exact, c) > least) return;
     heapRemove(exact.zerolessHeap, 0, boundOrder);
@@ -264,9 +281,10 @@ void exactSettle(Exact &exact, int M, double &bar) {
 // Step 5 on potentials: h is the least uncovered working cost, from the
 // slacks of the columns read in this phase and the keys of the others;
 // covered rows gain h, uncovered columns lose h.
-bool exactStep5(Exact &exact, Marks &marks, Cursors &cursors) {
+template <class V>
+bool exactStep5(ExactOf<V> &exact, Marks &marks, Cursors &cursors) {
   int M = marks.M;
-  ExactKeyOrder order{&exact};
+  ExactKeyOrder<V> order{&exact};
   if (!exact.heapBuilt) {
     // The columns step 3 uncovered so far, and the unstarred ones not in
     // their own heap.
@@ -288,18 +306,18 @@ bool exactStep5(Exact &exact, Marks &marks, Cursors &cursors) {
     }
   }
   exact.pendingCount = 0;
-  double h = exactLeastSlack(exact, M);
+  V h = exactLeastSlack(exact, M);
   exactSettle(exact, M, h);
   if (exact.heap.size > 0) {
-    double least = exactKeyNow(exact, exact.heap.entry[0]);
+    V least = exactKeyNow(exact, exact.heap.entry[0]);
     if (least < h) h = least;
   }
-  if (!std::isfinite(h)) return false;
+  if (!exactFinite(h)) return false;
   // The columns whose key is h hold new zeros at listed rows: step 3 finds
   // them; they return to the heap at the next step 5. (A column read here
   // has a bound of h: it cannot lower h.)
   for (;;) {
-    double bar = h;
+    V bar = h;
     exactSettle(exact, M, bar);
     if (exact.heap.size == 0 || exactKeyNow(exact, exact.heap.entry[0]) > h) break;
     int c = exact.heap.entry[0];
@@ -312,7 +330,7 @@ bool exactStep5(Exact &exact, Marks &marks, Cursors &cursors) {
   cursors.zeroRowCount = 0;
   if (exact.slackColumns > 0) {
     for (int r = 0; r < M; ++r) {
-      if (exact.rowKey[r] == -kInf) continue;
+      if (exact.rowKey[r] == -exactInf<V>()) continue;
       if (exact.slack[r] == h) cursors.zeroRows[cursors.zeroRowCount++] = r;
       exact.slack[r] -= h;
     }
@@ -325,25 +343,28 @@ bool exactStep5(Exact &exact, Marks &marks, Cursors &cursors) {
   }
   for (int i = 0; i < marks.coveredCount; ++i) exact.rowPot[marks.coveredRows[i]] -= h;
   exact.shift += h;
+  exact.total += h;
+  ++exact.steps;
   return true;
 }
 
 // The exact engine's structures for the phases, N columns each; needed only
 // when the first stars do not complete the solve.
-void newExactPhases(Exact &exact, Scratch &scratch, int N) {
-  exact.leastCost = scratch.take<double>(N);
+template <class V>
+void newExactPhases(ExactOf<V> &exact, Scratch &scratch, int N) {
+  exact.leastCost = scratch.take<V>(N);
   exact.leastRow = scratch.take<int>(N);
   exact.slackPhase = scratch.take<int>(N);
   exact.slackColumn = scratch.take<int>(N);
   exact.slackColumns = 0;
-  exact.shift = 0.0;
+  exact.shift = 0;
   exact.uncoveredPhase = scratch.take<int>(N);
-  exact.since = scratch.take<double>(N);
+  exact.since = scratch.take<V>(N);
   exact.heap.entry = scratch.take<int>(N);
   exact.heap.slot = scratch.take<int>(N);
   exact.heap.size = 0;
   exact.heapBuilt = false;
-  exact.keyCost = scratch.take<double>(N);
+  exact.keyCost = scratch.take<V>(N);
   exact.keyNeedsRead = scratch.take<unsigned char>(N);
   exact.pending = scratch.take<int>(N);
   exact.pendingCount = 0;
@@ -351,7 +372,7 @@ void newExactPhases(Exact &exact, Scratch &scratch, int N) {
   exact.zerolessHeap.entry = scratch.take<int>(N);
   exact.zerolessHeap.slot = scratch.take<int>(N);
   exact.zerolessHeap.size = 0;
-  exact.lowerBound = scratch.take<double>(N);
+  exact.lowerBound = scratch.take<V>(N);
   exact.moved = scratch.take<int>(N);
   exact.movedCount = 0;
   for (int c = 0; c < N; ++c) {
@@ -361,8 +382,9 @@ void newExactPhases(Exact &exact, Scratch &scratch, int N) {
 }
 
 // The exact engine as runPhases (marks.h) drives it.
+template <class V>
 struct ExactPhases {
-  Exact &exact;
+  ExactOf<V> &exact;
   Marks &marks;
   Cursors &cursors;
 
@@ -375,7 +397,7 @@ struct ExactPhases {
       return r;
     }
     int M = marks.M;
-    const Exact &costs = exact;
+    const ExactOf<V> &costs = exact;
     return nextZero(
         cursors, marks, c,
         [&costs, M](int r, int k) {
@@ -383,11 +405,10 @@ struct ExactPhases {
         },
         [&costs, M](int k, int from) {
           const double *column = costs.C + at(0, k, M);
-          double colPot = colPotNow(costs, k);
+          V colPot = colPotNow(costs, k);
           return costs.anySubstitute
-                     ? firstExactZero<true>(column, colPot, costs.rowKey, costs.substitute, from, M)
-                     : firstExactZero<false>(column, colPot, costs.rowKey, costs.substitute, from,
-                                             M);
+                     ? firstExactZero<true>(costs, column, colPot, costs.rowKey, from, M)
+                     : firstExactZero<false>(costs, column, colPot, costs.rowKey, from, M);
         });
   }
 
@@ -399,24 +420,28 @@ struct ExactPhases {
 
 // The exact engine's structures for the admission test and the start:
 // potentials and column summaries of slots rows each (clamped).
-Exact newExact(Scratch &scratch, const double *C, int M, int N, double substitute,
-               bool anySubstitute, int slots) {
-  Exact exact;
+template <class V>
+ExactOf<V> newExact(Scratch &scratch, const double *C, int M, int N, V substitute,
+                    bool anySubstitute, int slots) {
+  ExactOf<V> exact;
   exact.C = C;
   exact.substitute = substitute;
   exact.anySubstitute = anySubstitute;
   exact.slots = clampSlots(slots, kMaxSummarySlots, M);
   exact.phase = 0;
-  exact.rowPot = scratch.take<double>(M);
-  exact.colPot = scratch.take<double>(N);
-  exact.rowKey = scratch.take<double>(M);
-  exact.slack = scratch.take<double>(M > N ? M : N);
+  exact.rowPot = scratch.take<V>(M);
+  exact.colPot = scratch.take<V>(N);
+  exact.rowKey = scratch.take<V>(M);
+  exact.slack = scratch.take<V>(M > N ? M : N);
   exact.listedRow = scratch.take<int>(static_cast<std::int64_t>(N) * exact.slots);
-  exact.listedCost = scratch.take<double>(static_cast<std::int64_t>(N) * exact.slots);
-  exact.listedReduced = scratch.take<double>(static_cast<std::int64_t>(N) * exact.slots);
+  exact.listedCost = scratch.take<V>(static_cast<std::int64_t>(N) * exact.slots);
+  exact.listedReduced = scratch.take<V>(static_cast<std::int64_t>(N) * exact.slots);
   exact.listedCount = scratch.take<int>(N);
-  exact.tail = scratch.take<double>(N);
+  exact.tail = scratch.take<V>(N);
   exact.leastPhase = scratch.take<int>(N);
+  exact.total = 0;
+  exact.steps = 0;
+  exact.scale = 1.0;
   return exact;
 }
 
@@ -436,7 +461,7 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
     Cursors cursors = newCursors(scratch, M, N);
     newExactPhases(exact, scratch, N);
     collectUnstarred(marks);
-    ExactPhases phases{exact, marks, cursors};
+    ExactPhases<double> phases{exact, marks, cursors};
     outcome = runPhases(marks, phases);
   }
   if (outcome == SolveOutcome::complete) buildassignmentvector(assignment, marks);

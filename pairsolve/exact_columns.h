@@ -33,6 +33,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -65,26 +66,28 @@ constexpr double kInt32Limit = 2147483648.0;  // 2^31
 constexpr int kSummarySlots = 8;
 constexpr int kMaxSummarySlots = 16;
 
-struct Exact {
+template <class V>
+struct ExactOf {
+  using Value = V;
   const double *C;
-  double substitute;   // stands for every non-finite cost
+  V substitute;        // stands for every non-finite cost
   bool anySubstitute;  // C holds non-finite costs
   int slots;           // summary slots per column
-  double *rowPot;
-  double *colPot;
+  V *rowPot;
+  V *colPot;
   // Per row: rowPot for an uncovered row, -Inf for a covered one. Then
   // cost - rowKey[r] is the reduced cost of an uncovered row and +Inf for a
   // covered one, and (cost - colPot) == rowKey[r] holds exactly at the
   // uncovered zeros.
-  double *rowKey;
+  V *rowKey;
   // Column summaries: slots entries per column, in ascending order of
   // their reduced costs when the column was read (listedReduced), which
   // bound their reduced costs from below ever after.
   int *listedRow;
-  double *listedCost;
-  double *listedReduced;
+  V *listedCost;
+  V *listedReduced;
   int *listedCount;
-  double *tail;
+  V *tail;
   // Per phase. phase numbers the phases; a column's least reduced cost over
   // its uncovered listed rows is kept (leastCost, first reached at
   // leastRow, kNone if every listed row is covered) while leastPhase says
@@ -92,7 +95,7 @@ struct Exact {
   // change within a phase, so it holds until leastRow is covered.
   int phase;
   int *leastPhase;
-  double *leastCost;
+  V *leastCost;
   int *leastRow;
   // Columns read into slack in this phase (slackPhase[c] == phase, listed
   // in slackColumn): slack[r] is the least working cost of row r over them,
@@ -100,16 +103,16 @@ struct Exact {
   int *slackPhase;
   int *slackColumn;
   int slackColumns;
-  double *slack;  // room for max(M, N): exactBounds uses it first
+  V *slack;  // room for max(M, N): exactBounds uses it first
   // Step 5 adds h to colPot of every uncovered column; within a phase that
   // is kept as shift, the sum of h in this phase, and since[c], the shift
   // when column c was uncovered (uncoveredPhase[c] == phase), so that its
   // potential is colPot[c] + (shift - since[c]). Those are integers of the
   // grid, so the sums are exact and equal the step-by-step ones; the
   // potentials are brought up to date when the phase ends.
-  double shift;
+  V shift;
   int *uncoveredPhase;
-  double *since;
+  V *since;
   // Step 5 keeps the uncovered columns not read into slack in a heap
   // ordered by key: keyCost[c] - potential, where keyCost[c] is the least
   // reduced cost over the uncovered listed rows when that is below tail
@@ -123,7 +126,7 @@ struct Exact {
   // to step 3, wait in pending until the next step 5.
   ColumnHeap heap;
   bool heapBuilt;
-  double *keyCost;
+  V *keyCost;
   unsigned char *keyNeedsRead;
   int *pending;
   int pendingCount;
@@ -143,24 +146,69 @@ struct Exact {
   // they still hold no zero. The other unstarred columns (a zero bounds them
   // by 0) join the heap of each phase when it is built.
   ColumnHeap zerolessHeap;
-  double *lowerBound;
+  V *lowerBound;
   int *moved;  // the unstarred columns moved into the heap of this phase
   int movedCount;
+  // What the certificate of the grid engine needs (grid.h): the sum of
+  // every h and the number of step 5s.
+  V total;
+  std::int64_t steps;
+  // The grid engine reads a cost x as x * scale (its units); 1 otherwise.
+  double scale;
 };
+
+using Exact = ExactOf<double>;
+
+// The value that stands for +Inf in the engine's arithmetic: +Inf for
+// doubles; for the grid engine's integers (units of at most 2^56, see
+// grid.h) 2^62, so that a real value plus or minus it stays beyond every
+// real value without overflowing.
+template <class V>
+constexpr V exactInf() {
+  if constexpr (std::numeric_limits<V>::has_infinity) {
+    return std::numeric_limits<V>::infinity();
+  } else {
+    return V{1} << 62;
+  }
+}
+
+// h is a real value, not one that stands for +Inf.
+template <class V>
+inline bool exactFinite(V h) {
+  if constexpr (std::numeric_limits<V>::has_infinity) {
+    return std::isfinite(h);
+  } else {
+    return h < exactInf<V>() / 2;
+  }
+}
 
 // A cost as the exact engine reads it: non-finite costs are the substitute.
 inline double exactCost(double x, double substitute) {
   return std::isfinite(x) ? x : substitute;
 }
 
+// A cost x of C as the engine reads it: the substitute when x is not
+// finite (only the double engine meets those); the grid engine's integer
+// units x * scale otherwise (scale a power of two: exact).
+template <class V>
+inline V exactValue(const ExactOf<V> &exact, double x) {
+  if constexpr (std::numeric_limits<V>::has_infinity) {
+    return exactCost(x, exact.substitute);
+  } else {
+    return static_cast<V>(x * exact.scale);
+  }
+}
+
 // The potential of column c now.
-inline double colPotNow(const Exact &exact, int c) {
+template <class V>
+inline V colPotNow(const ExactOf<V> &exact, int c) {
   return exact.uncoveredPhase[c] == exact.phase ? exact.colPot[c] + (exact.shift - exact.since[c])
                                                 : exact.colPot[c];
 }
 
-inline double exactCost(const Exact &exact, std::int64_t i) {
-  return exactCost(exact.C[i], exact.substitute);
+template <class V>
+inline V exactCost(const ExactOf<V> &exact, std::int64_t i) {
+  return exactValue(exact, exact.C[i]);
 }
 
 #if defined(__SSE2__)
@@ -178,23 +226,26 @@ inline __m128d exactCosts(const double *p, __m128d substitute) {
 // The first row r in [from, M) with (cost[r] - colPot) == rowKey[r], that
 // is the first uncovered zero of the column with costs cost[0..M) and
 // potential colPot, or M.
-template <bool kSubstitute>
-int firstExactZero(const double *cost, double colPot, const double *rowKey, double substitute,
-                   int from, int M) {
+template <bool kSubstitute, class V>
+int firstExactZero(const ExactOf<V> &exact, const double *cost, V colPot, const V *rowKey, int from,
+                   int M) {
   int r = from;
 #if defined(__SSE2__)
-  const __m128d pot = _mm_set1_pd(colPot);
-  const __m128d sub = _mm_set1_pd(substitute);
-  for (; r + 4 <= M; r += 4) {
-    __m128d low = _mm_cmpeq_pd(_mm_sub_pd(exactCosts<kSubstitute>(cost + r, sub), pot),
-                               _mm_loadu_pd(rowKey + r));
-    __m128d high = _mm_cmpeq_pd(_mm_sub_pd(exactCosts<kSubstitute>(cost + r + 2, sub), pot),
-                                _mm_loadu_pd(rowKey + r + 2));
-    if (_mm_movemask_pd(_mm_or_pd(low, high)) != 0) return firstSetLane(low, high, r);
+  if constexpr (std::is_same<V, double>::value) {
+    const double substitute = exact.substitute;
+    const __m128d pot = _mm_set1_pd(colPot);
+    const __m128d sub = _mm_set1_pd(substitute);
+    for (; r + 4 <= M; r += 4) {
+      __m128d low = _mm_cmpeq_pd(_mm_sub_pd(exactCosts<kSubstitute>(cost + r, sub), pot),
+                                 _mm_loadu_pd(rowKey + r));
+      __m128d high = _mm_cmpeq_pd(_mm_sub_pd(exactCosts<kSubstitute>(cost + r + 2, sub), pot),
+                                  _mm_loadu_pd(rowKey + r + 2));
+      if (_mm_movemask_pd(_mm_or_pd(low, high)) != 0) return firstSetLane(low, high, r);
+    }
   }
 #endif
   for (; r < M; ++r) {
-    if (exactCost(cost[r], substitute) - colPot == rowKey[r]) return r;
+    if (exactValue(exact, cost[r]) - colPot == rowKey[r]) return r;
   }
   return M;
 }
@@ -306,20 +357,22 @@ bool exactBounds(Exact &exact, int M, int N, const CostSummary &summary, bool na
 // and reduced costs of the taken slots (their costs are filled in at the
 // end), the slot with the largest reduced cost and that cost, the
 // threshold below which a row enters (+Inf while slots are free).
+template <class V>
 struct SummaryBuild {
   int *row;
-  double *reduced;
+  V *reduced;
   int slots;
   int count;
   int largest;
-  double threshold;
-  double tail;
+  V threshold;
+  V tail;
 };
 
 // Row r, of reduced cost reduced below the threshold, enters the summary;
 // when every slot was taken, the row with the largest reduced cost leaves
 // for the tail.
-void summaryInsert(SummaryBuild &build, int r, double reduced) {
+template <class V>
+void summaryInsert(SummaryBuild<V> &build, int r, V reduced) {
   int slot = build.count;
   if (build.count < build.slots) {
     ++build.count;
@@ -331,7 +384,7 @@ void summaryInsert(SummaryBuild &build, int r, double reduced) {
   build.reduced[slot] = reduced;
   if (build.count == build.slots) {
     int largest = 0;
-    double threshold = build.reduced[0];
+    V threshold = build.reduced[0];
     for (int k = 1; k < build.slots; ++k) {
       bool larger = build.reduced[k] > threshold;
       largest = larger ? k : largest;
@@ -343,7 +396,8 @@ void summaryInsert(SummaryBuild &build, int r, double reduced) {
 }
 
 // Row r, of reduced cost reduced, enters the summary or the tail.
-inline void summaryOffer(SummaryBuild &build, int r, double reduced) {
+template <class V>
+inline void summaryOffer(SummaryBuild<V> &build, int r, V reduced) {
   if (reduced < build.threshold) {
     summaryInsert(build, r, reduced);
   } else if (reduced < build.tail) {
@@ -354,25 +408,25 @@ inline void summaryOffer(SummaryBuild &build, int r, double reduced) {
 // Reads column c: renews its summary from the current row potentials and,
 // with kSlack, takes its working costs into the slacks (slack[r] becomes
 // the lesser of itself and working cost (r, c), for every row).
-template <bool kSubstitute, bool kSlack>
-void exactReadColumn(Exact &exact, int c, int M) {
+template <bool kSubstitute, bool kSlack, class V>
+void exactReadColumn(ExactOf<V> &exact, int c, int M) {
   const double *costs = exact.C + at(0, c, M);
-  const double *rowPot = exact.rowPot;
-  double *slack = exact.slack;
-  SummaryBuild build;
+  const V *rowPot = exact.rowPot;
+  V *slack = exact.slack;
+  SummaryBuild<V> build;
   build.row = exact.listedRow + static_cast<std::int64_t>(c) * exact.slots;
   build.reduced = exact.listedReduced + static_cast<std::int64_t>(c) * exact.slots;
   build.slots = exact.slots;
   build.count = 0;
   build.largest = 0;
-  build.threshold = kInf;
-  build.tail = kInf;
-  double colPot = kSlack ? colPotNow(exact, c) : 0.0;  // slacks are read in the phases only
+  build.threshold = exactInf<V>();
+  build.tail = exactInf<V>();
+  V colPot = kSlack ? colPotNow(exact, c) : V{0};  // slacks are read in the phases only
   int r = 0;
   if (M <= build.slots) {
     // Every row is listed.
     for (; r < M; ++r) {
-      double reduced = exactCost(costs[r], exact.substitute) - rowPot[r];
+      V reduced = exactValue(exact, costs[r]) - rowPot[r];
       if (kSlack && reduced - colPot < slack[r]) slack[r] = reduced - colPot;
       build.row[r] = r;
       build.reduced[r] = reduced;
@@ -380,63 +434,66 @@ void exactReadColumn(Exact &exact, int c, int M) {
     build.count = M;
   }
 #if defined(__SSE2__)
-  const __m128d sub = _mm_set1_pd(exact.substitute);
-  const __m128d pot = _mm_set1_pd(colPot);
-  const __m128d infinity = _mm_set1_pd(kInf);
-  __m128d limit = _mm_set1_pd(build.threshold);
-  __m128d lowTails = infinity;
-  __m128d highTails = lowTails;
-  for (; r + 4 <= M; r += 4) {
-    __m128d lowCosts = exactCosts<kSubstitute>(costs + r, sub);
-    __m128d highCosts = exactCosts<kSubstitute>(costs + r + 2, sub);
-    __m128d low = _mm_sub_pd(lowCosts, _mm_loadu_pd(rowPot + r));
-    __m128d high = _mm_sub_pd(highCosts, _mm_loadu_pd(rowPot + r + 2));
-    if (kSlack) {
-      _mm_storeu_pd(slack + r, _mm_min_pd(_mm_sub_pd(low, pot), _mm_loadu_pd(slack + r)));
-      _mm_storeu_pd(slack + r + 2, _mm_min_pd(_mm_sub_pd(high, pot), _mm_loadu_pd(slack + r + 2)));
+  if constexpr (std::is_same<V, double>::value) {
+    const __m128d sub = _mm_set1_pd(exact.substitute);
+    const __m128d pot = _mm_set1_pd(colPot);
+    const __m128d infinity = _mm_set1_pd(kInf);
+    __m128d limit = _mm_set1_pd(build.threshold);
+    __m128d lowTails = infinity;
+    __m128d highTails = lowTails;
+    for (; r + 4 <= M; r += 4) {
+      __m128d lowCosts = exactCosts<kSubstitute>(costs + r, sub);
+      __m128d highCosts = exactCosts<kSubstitute>(costs + r + 2, sub);
+      __m128d low = _mm_sub_pd(lowCosts, _mm_loadu_pd(rowPot + r));
+      __m128d high = _mm_sub_pd(highCosts, _mm_loadu_pd(rowPot + r + 2));
+      if (kSlack) {
+        _mm_storeu_pd(slack + r, _mm_min_pd(_mm_sub_pd(low, pot), _mm_loadu_pd(slack + r)));
+        _mm_storeu_pd(slack + r + 2,
+                      _mm_min_pd(_mm_sub_pd(high, pot), _mm_loadu_pd(slack + r + 2)));
+      }
+      __m128d lowBelow = _mm_cmplt_pd(low, limit);
+      __m128d highBelow = _mm_cmplt_pd(high, limit);
+      int below = _mm_movemask_pd(lowBelow) | (_mm_movemask_pd(highBelow) << 2);
+      if (below == 0) {
+        lowTails = _mm_min_pd(low, lowTails);
+        highTails = _mm_min_pd(high, highTails);
+        continue;
+      }
+      // Rows below the threshold (rare once the slots are taken) are offered
+      // one by one; the others go to the tail.
+      lowTails = _mm_min_pd(_mm_or_pd(_mm_andnot_pd(lowBelow, low), _mm_and_pd(lowBelow, infinity)),
+                            lowTails);
+      highTails = _mm_min_pd(
+          _mm_or_pd(_mm_andnot_pd(highBelow, high), _mm_and_pd(highBelow, infinity)), highTails);
+      double reduced[4];
+      _mm_storeu_pd(reduced, low);
+      _mm_storeu_pd(reduced + 2, high);
+      while (below != 0) {
+        int j = __builtin_ctz(below);
+        below &= below - 1;
+        summaryOffer(build, r + j, reduced[j]);
+      }
+      limit = _mm_set1_pd(build.threshold);
     }
-    __m128d lowBelow = _mm_cmplt_pd(low, limit);
-    __m128d highBelow = _mm_cmplt_pd(high, limit);
-    int below = _mm_movemask_pd(lowBelow) | (_mm_movemask_pd(highBelow) << 2);
-    if (below == 0) {
-      lowTails = _mm_min_pd(low, lowTails);
-      highTails = _mm_min_pd(high, highTails);
-      continue;
-    }
-    // Rows below the threshold (rare once the slots are taken) are offered
-    // one by one; the others go to the tail.
-    lowTails = _mm_min_pd(_mm_or_pd(_mm_andnot_pd(lowBelow, low), _mm_and_pd(lowBelow, infinity)),
-                          lowTails);
-    highTails = _mm_min_pd(
-        _mm_or_pd(_mm_andnot_pd(highBelow, high), _mm_and_pd(highBelow, infinity)), highTails);
-    double reduced[4];
-    _mm_storeu_pd(reduced, low);
-    _mm_storeu_pd(reduced + 2, high);
-    while (below != 0) {
-      int j = __builtin_ctz(below);
-      below &= below - 1;
-      summaryOffer(build, r + j, reduced[j]);
-    }
-    limit = _mm_set1_pd(build.threshold);
+    double tail = lesserLane(_mm_min_pd(lowTails, highTails));
+    if (tail < build.tail) build.tail = tail;
   }
-  double tail = lesserLane(_mm_min_pd(lowTails, highTails));
-  if (tail < build.tail) build.tail = tail;
 #endif
   for (; r < M; ++r) {
-    double x = exactCost(costs[r], exact.substitute);
-    double reduced = x - rowPot[r];
+    V x = exactValue(exact, costs[r]);
+    V reduced = x - rowPot[r];
     if (kSlack) {
-      double w = reduced - colPot;
+      V w = reduced - colPot;
       if (w < slack[r]) slack[r] = w;
     }
     summaryOffer(build, r, reduced);
   }
   // Sort the slots by reduced cost (insertion sort: few slots), and note
   // their costs.
-  double *listedCost = exact.listedCost + static_cast<std::int64_t>(c) * exact.slots;
+  V *listedCost = exact.listedCost + static_cast<std::int64_t>(c) * exact.slots;
   for (int k = 1; k < build.count; ++k) {
     int row = build.row[k];
-    double reduced = build.reduced[k];
+    V reduced = build.reduced[k];
     int j = k;
     for (; j > 0 && build.reduced[j - 1] > reduced; --j) {
       build.row[j] = build.row[j - 1];
@@ -446,7 +503,7 @@ void exactReadColumn(Exact &exact, int c, int M) {
     build.reduced[j] = reduced;
   }
   for (int k = 0; k < build.count; ++k) {
-    listedCost[k] = exactCost(costs[build.row[k]], exact.substitute);
+    listedCost[k] = exactValue(exact, costs[build.row[k]]);
   }
   exact.listedCount[c] = build.count;
   exact.tail[c] = build.tail;
@@ -454,30 +511,32 @@ void exactReadColumn(Exact &exact, int c, int M) {
 }
 
 // Column c is listed: all its zeros are listed rows.
-inline bool exactListed(const Exact &exact, int c) {
+template <class V>
+inline bool exactListed(const ExactOf<V> &exact, int c) {
   return exact.tail[c] > colPotNow(exact, c);
 }
 
 // The least reduced cost of column c over its uncovered listed rows (+Inf
 // if they are all covered); leastRow[c] becomes the first row that has it.
-double exactListedLeast(Exact &exact, int c) {
+template <class V>
+V exactListedLeast(ExactOf<V> &exact, int c) {
   if (exact.leastPhase[c] == exact.phase) {
     int r = exact.leastRow[c];
-    if (r == kNone || exact.rowKey[r] != -kInf) return exact.leastCost[c];
+    if (r == kNone || exact.rowKey[r] != -exactInf<V>()) return exact.leastCost[c];
   }
   std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
   const int *rows = exact.listedRow + first;
-  const double *costs = exact.listedCost + first;
-  const double *floors = exact.listedReduced + first;
+  const V *costs = exact.listedCost + first;
+  const V *floors = exact.listedReduced + first;
   int count = exact.listedCount[c];
-  double least = kInf;
+  V least = exactInf<V>();
   int leastRow = kNone;
   // The slots are in ascending order of a lower bound of their reduced
   // costs: once that bound passes the least so far, no later slot can
   // reach or tie it.
   for (int k = 0; k < count && !(floors[k] > least); ++k) {
     int r = rows[k];
-    double reduced = costs[k] - exact.rowKey[r];
+    V reduced = costs[k] - exact.rowKey[r];
     if (reduced < least || (reduced == least && r < leastRow)) {
       least = reduced;
       leastRow = r;
@@ -491,12 +550,14 @@ double exactListedLeast(Exact &exact, int c) {
 
 // The first uncovered zero row of a listed column c, or kNone: its zeros
 // are the listed rows whose reduced cost is colPot[c], the least possible.
-inline int exactListedZero(Exact &exact, int c) {
+template <class V>
+inline int exactListedZero(ExactOf<V> &exact, int c) {
   return exactListedLeast(exact, c) == colPotNow(exact, c) ? exact.leastRow[c] : kNone;
 }
 
 // Reads every column into its summary (no slacks).
-void exactSummarize(Exact &exact, int M, int N) {
+template <class V>
+void exactSummarize(ExactOf<V> &exact, int M, int N) {
   for (int c = 0; c < N; ++c) {
     if (exact.anySubstitute) {
       exactReadColumn<true, false>(exact, c, M);

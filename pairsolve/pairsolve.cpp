@@ -14,7 +14,7 @@
 // step 2a (cover starred columns) and step 5 (add h to the covered rows, then
 // subtract it from the uncovered columns). Among equal-cost assignments that
 // fixes which one is returned, and the floating-point operations fix every
-// working cost. Two engines make exactly those decisions, faster than a
+// working cost. Three engines make exactly those decisions, faster than a
 // literal transcription of the steps:
 //
 // - The dense engine works for every input. It keeps the working costs in a
@@ -32,6 +32,11 @@
 //   its least reduced costs and a bound for the others (which tell its zeros
 //   and its least uncovered cost without reading it), step 5 takes h from a
 //   heap of columns and changes potentials only. Its scratch is O(M + N).
+// - The grid engine serves finite costs on one power-of-two grid g whose
+//   largest is at most 2^53 g, where the steps in doubles may round: it runs
+//   the exact engine's phases in int64 units of g, then checks in O(M + N)
+//   a condition under which the steps in doubles make the same decisions,
+//   and hands the costs to the dense engine when it fails (see grid.h).
 //
 // Control passes between the steps through loops, so the stack depth stays
 // constant however many transitions a solve takes.
@@ -47,6 +52,7 @@
 //   deferred.h       the dense engine's deferred step 5 arithmetic
 //   dense.h          the dense engine
 //   exact_columns.h  the exact engine's admission test and column summaries
+//   grid.h           the grid engine: admission, the check and its proof
 //   exact.h          the exact engine's phases
 //   solve.h          one solve: engine choice, substitute, NaN fallback, cost
 // This file holds the driver and the gateway. Checks and the driver return

@@ -15,6 +15,7 @@
 #include "dense.h"
 #include "exact.h"
 #include "failure.h"
+#include "grid.h"
 #include "summary.h"
 
 namespace {
@@ -24,10 +25,13 @@ namespace {
 constexpr double kSubstituteFactor = 10.0;
 constexpr double kSubstituteWhenAllZero = 10.0;
 
-// Which engine solves: the exact one whenever it can (automatic), or one of
-// them only (for tests and benchmarks; the exact engine then reports the
-// inputs it cannot take as inexact).
-enum class Engine { automatic, dense, exact };
+// Which engine solves: the exact one whenever it can, else the grid one
+// whenever it can and its check holds, else the dense one (automatic); or
+// one of them only (for tests and benchmarks: the exact engine then reports
+// the inputs it cannot take as inexact; the grid engine hands the inputs it
+// cannot take, or cannot certify, to the dense engine). A solve reports the
+// engine whose result it returns (grid only when certified).
+enum class Engine { automatic, dense, exact, grid };
 
 // The sizes of the engines' per-column structures. The plug-in uses the
 // defaults; tests use small ones so that the paths taken when they are too
@@ -63,7 +67,7 @@ void computeassignmentcost(double *assignment, double *cost, const double *C, in
 // infinite ones; otherwise they are left in place. The outputs are zero.
 SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int N,
                    const CostSummary &summary, bool nanForbidden, Engine engine,
-                   const Capacities &capacities) {
+                   const Capacities &capacities, Engine *solvedBy) {
   std::int64_t E = static_cast<std::int64_t>(M) * N;
   double substitute = 0.0;
   if (E > 0 && summary.anyNonFinite) {
@@ -73,15 +77,37 @@ SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int
         F > 0.0 ? (F * kSubstituteFactor) * static_cast<double>(E) : kSubstituteWhenAllZero;
   }
   SolveOutcome outcome = SolveOutcome::inexact;
-  if (engine != Engine::dense) {
+  *solvedBy = Engine::exact;
+  // Finite costs that are not all integers: those the grid engine cannot
+  // take, the exact engine cannot take either (its admission implies the
+  // grid engine's), so the grid engine tries first.
+  bool gridFirst = engine == Engine::grid ||
+                   (engine == Engine::automatic && !summary.integral && !summary.anyNonFinite);
+  if (gridFirst) {
+    GridReport report;
+    outcome = solveGrid(assignment, C, M, N, summary, capacities.summarySlots, &report);
+    *solvedBy = Engine::grid;
+    if (outcome == SolveOutcome::inexact && report.admitted) engine = Engine::dense;
+  }
+  if (outcome == SolveOutcome::inexact &&
+      (engine == Engine::automatic || engine == Engine::exact)) {
     // With NaN left in place the exact engine cannot run; when NaN is
     // forbidden it stands for the substitute like Inf.
     outcome =
         solveExact(assignment, C, M, N, substitute, summary, nanForbidden, capacities.summarySlots);
+    *solvedBy = Engine::exact;
+  }
+  if (outcome == SolveOutcome::inexact && engine == Engine::automatic && !gridFirst &&
+      !summary.anyNonFinite) {
+    // Integers the exact engine cannot take (such as those up to 2^53).
+    GridReport report;
+    outcome = solveGrid(assignment, C, M, N, summary, capacities.summarySlots, &report);
+    *solvedBy = Engine::grid;
   }
   if (outcome == SolveOutcome::inexact && engine != Engine::exact) {
     outcome = solveDense(assignment, C, M, N, substitute, nanForbidden, capacities.zeroSlots,
                          capacities.logEntries);
+    *solvedBy = Engine::dense;
   }
   if (outcome == SolveOutcome::complete) computeassignmentcost(assignment, cost, C, M);
   return outcome;
@@ -92,18 +118,24 @@ SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int
 // *failure set, when C holds a finite negative cost (nothing is solved
 // then); stuck when even the second solve cannot complete; inexact when
 // only the exact engine was asked for and it cannot take C. The outputs
-// are zero unless the solve completes.
+// are zero unless the solve completes. *solvedBy (when given) becomes the
+// engine whose result is returned.
 SolveOutcome solveWithFallback(double *assignment, double *cost, const double *C, int M, int N,
                                Engine engine, Failure *failure,
-                               const Capacities &capacities = Capacities()) {
+                               const Capacities &capacities = Capacities(),
+                               Engine *solvedBy = nullptr) {
+  Engine solver = Engine::dense;
+  if (solvedBy == nullptr) solvedBy = &solver;
+  *solvedBy = engine;
   clearOutputs(assignment, cost, M);
   Scratch scratch;
   CostSummary summary;
   if (!checkCosts(C, M, N, scratch, &summary, failure)) return SolveOutcome::refused;
-  SolveOutcome outcome = solve(assignment, cost, C, M, N, summary, false, engine, capacities);
+  SolveOutcome outcome =
+      solve(assignment, cost, C, M, N, summary, false, engine, capacities, solvedBy);
   if (outcome == SolveOutcome::stuck && summary.anyNaN) {
     clearOutputs(assignment, cost, M);
-    outcome = solve(assignment, cost, C, M, N, summary, true, engine, capacities);
+    outcome = solve(assignment, cost, C, M, N, summary, true, engine, capacities, solvedBy);
   }
   if (outcome != SolveOutcome::complete) clearOutputs(assignment, cost, M);
   return outcome;

@@ -184,31 +184,39 @@ TEST(PairsolveLarge, AThousandByThousandSolveFinishes) {
   EXPECT_EQ(s.cost, sum);
 }
 
-// Integer costs are solved without scratch of matrix size: the peak of
-// mxMalloc'd bytes grows with M + N, in every shape. Real-valued costs keep a
-// working matrix, which the same measure sees.
+// Integer costs (the exact engine) and uniform costs in [0, 1), which lie on
+// the grid of 2^-53 (the grid engine), are solved without scratch of matrix
+// size: the peak of mxMalloc'd bytes grows with M + N, in every shape.
+// Costs off every grid the engines take (uniform times 100) keep a working
+// matrix, which the same measure sees.
 TEST(PairsolveLarge, IntegerCostsNeedScratchInRowsPlusColumns) {
   std::mt19937 rng(2000);
   std::uniform_int_distribution<int> value(0, 1000);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::mt19937_64 wide(2001);
   struct Shape {
     int M, N;
   } shapes[] = {{1500, 1500}, {600, 1800}, {1800, 600}};
-  for (const Shape &shape : shapes) {
-    std::vector<double> C(static_cast<size_t>(shape.M) * shape.N);
-    for (double &v : C) v = value(rng);
-    ArrayPtr input(mxCreateDoubleMatrix_730(shape.M, shape.N, mxREAL));
-    std::copy(C.begin(), C.end(), mxGetPr(input.get()));
-    mexhost::CallResult r = plugin().call(2, {input.get()});
-    ASSERT_EQ(r.status, mexhost::CallResult::Status::ok) << r.identifier << " " << r.message;
-    std::printf("%d x %d integer costs: peak scratch %zu bytes\n", shape.M, shape.N,
-                r.peakScratchBytes);
-    EXPECT_LE(r.peakScratchBytes, kScratchBytesPerLine * (shape.M + shape.N))
-        << shape.M << " x " << shape.N;
+  for (const char *kind : {"integer", "uniform"}) {
+    bool integers = kind[0] == 'i';
+    for (const Shape &shape : shapes) {
+      std::vector<double> C(static_cast<size_t>(shape.M) * shape.N);
+      // Uniform on the 2^-53 grid, as rand and numpy's random make them.
+      for (double &v : C) v = integers ? value(rng) : static_cast<double>(wide() >> 11) * 0x1p-53;
+      ArrayPtr input(mxCreateDoubleMatrix_730(shape.M, shape.N, mxREAL));
+      std::copy(C.begin(), C.end(), mxGetPr(input.get()));
+      mexhost::CallResult r = plugin().call(2, {input.get()});
+      ASSERT_EQ(r.status, mexhost::CallResult::Status::ok) << r.identifier << " " << r.message;
+      std::printf("%d x %d %s costs: peak scratch %zu bytes, %.1f per row plus column\n", shape.M,
+                  shape.N, kind, r.peakScratchBytes,
+                  static_cast<double>(r.peakScratchBytes) / (shape.M + shape.N));
+      EXPECT_LE(r.peakScratchBytes, kScratchBytesPerLine * (shape.M + shape.N))
+          << kind << " " << shape.M << " x " << shape.N;
+    }
   }
   int n = 300;
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
   ArrayPtr real(mxCreateDoubleMatrix_730(n, n, mxREAL));
-  for (int k = 0; k < n * n; ++k) mxGetPr(real.get())[k] = unit(rng);
+  for (int k = 0; k < n * n; ++k) mxGetPr(real.get())[k] = unit(rng) * 100.0;
   mexhost::CallResult r = plugin().call(2, {real.get()});
   ASSERT_EQ(r.status, mexhost::CallResult::Status::ok);
   EXPECT_GE(r.peakScratchBytes, sizeof(double) * n * n);

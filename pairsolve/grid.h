@@ -1,0 +1,229 @@
+// grid.h: the grid engine. It serves finite costs that are all integer
+// multiples of one power of two g, the largest at most Theta = 2^53 g (every
+// matrix of a 53-bit uniform generator such as rand, integers up to 2^53),
+// on which the working costs of the steps may round, so the exact engine
+// cannot take them. It runs the exact engine's phases (exact.h) in integer
+// arithmetic, costs in units of g and potentials in int64, which makes every
+// step exact; then a check in O(M + N) proves that the steps, run in
+// doubles element by element, make the same decisions. When the check
+// fails, the dense engine solves again.
+//
+// Units. A cost is at most 2^53 units, a reduced cost (cost minus its line's
+// minimum) too, and T, the sum of every h of the run, is at most the
+// largest reduced cost Rmax (see exactBounds in exact_columns.h). So every
+// potential, working cost and key stays within 2^56 units in magnitude, far
+// from int64's limit; exactInf (2^62) stands for +Inf.
+//
+// Why the check proves the decisions equal. Write F for a working cost as
+// the steps compute it in doubles and S for the same working cost in exact
+// arithmetic. Let R0 be the reduced matrix, U_r the sum of the h that row r
+// gained (while covered) and V_c the sum of the h that column c lost (while
+// uncovered); then S = R0 + U_r - V_c >= 0. Assume the decisions (zeros,
+// primes, stars, covers, h) of both runs agree so far; we show the next ones
+// do.
+//  L1. Every double the steps compute is a multiple of g: the costs are, and
+//      the sum or difference of multiples of g, rounded to a double, is a
+//      multiple of g (below 2^53 g it is exact; above, the doubles are
+//      multiples of 2g or coarser).
+//  L2. An operation whose exact result is a multiple of g of magnitude at
+//      most Theta is exact: such a number is a double.
+//  L3. The reduction is exact (C <= Theta, L2). Until an element's value
+//      first exceeds Theta it is exact, F = S. Its intermediates (F + h for a
+//      covered row, then minus h for an uncovered column; F - h elsewhere)
+//      never exceed R0 + U_r. Condition (A): R0max_r + U_r <= Theta for every
+//      row r, with R0max_r the row's largest reduced cost. Under (A) no
+//      operation rounds, F = S throughout, and both runs are the same run.
+//  L4. Otherwise take an element at its first operation whose exact result
+//      exceeds Theta. Only an addition F + h can do that, and rounding is
+//      monotone, so F >= Theta right after it (Theta is a double). From then
+//      on F falls only through the h of step 5s that leave its row and its
+//      column uncovered (F - h), and through rounding: every value stays
+//      below Theta + T <= 2 Theta, where a double's spacing is at most 2g, so
+//      each operation errs by at most g and a step 5 (at most two
+//      operations on an element) by at most 2g; we allow 4g. So at a step 5
+//      with shift h_t, F >= Theta - (h_1 + ... + h_(t-1)) - 4g S5, with S5
+//      the number of step 5s, and S >= Theta - (h_1 + ... + h_(t-1)) as well.
+//      Condition (B): T + 8g S5 < Theta. Under (B) both exceed h_t, and both
+//      exceed 0.
+//  L5. So under (B) an element that ever rounded is, in both runs, never a
+//      zero and never the least uncovered cost; every other element is
+//      exact (L3). Hence step 3 finds the same zeros, step 5 takes the same
+//      h (the least of equal exact values), and no tiny h is absorbed in a
+//      decision that matters. By induction every decision agrees, and so do
+//      the stars, the assignment and its cost (summed from C in row order).
+// The engine computes T and S5 as it runs (exact.total, exact.steps), U_r
+// from the final row potentials, and bounds R0max_r from the admission pass:
+// the row's own largest reduced cost when lines are rows, else Rmax. It
+// returns its result when the steps completed and (A) or (B) holds.
+//
+// Inputs holding Inf or NaN stay with the exact and dense engines: their
+// substitute lies off the grid and the argument above does not cover it.
+#ifndef PAIRSOLVE_GRID_H
+#define PAIRSOLVE_GRID_H
+
+#include <cmath>
+#include <cstdint>
+
+#include "basics.h"
+#include "exact.h"
+#include "marks.h"
+#include "summary.h"
+
+namespace {
+
+using GridValue = std::int64_t;
+
+// Theta in units of g, and the spacing 2^52 units below which (y + 2^52) -
+// 2^52 == y tells an integer y.
+constexpr double kGridUnits = 9007199254740992.0;    // 2^53
+constexpr double kGridShifter = 4503599627370496.0;  // 2^52
+constexpr GridValue kGridTheta = GridValue{1} << 53;
+// The rounding of one step 5, in units, and its allowance in (B): 2 x 4g.
+constexpr GridValue kGridStepError = 8;
+// g = 2^k with k in this range, so that 1/g and g are normal doubles.
+constexpr int kGridLeastExponent = -1000;
+constexpr int kGridLargestExponent = 1000;
+
+#if defined(PAIRSOLVE_CERTIFICATE_ALWAYS_HOLDS)
+// A deliberately wrong build (tests only): costs up to 2^56 units are
+// admitted and the check always passes, so the randomized engine
+// comparison must report mismatches.
+constexpr double kGridAdmittedUnits = 72057594037927936.0;  // 2^56
+#else
+constexpr double kGridAdmittedUnits = kGridUnits;
+#endif
+
+// Which engine produced a result, and what the grid engine's check found.
+struct GridReport {
+  bool admitted = false;   // the costs lie on a grid the grid engine takes
+  bool certified = false;  // its check held and its result was returned
+  GridValue total = 0;     // T, in units
+  std::int64_t steps = 0;  // S5
+};
+
+// The exponent k of the finest g = 2^k with largest <= kGridAdmittedUnits g
+// (2^53 g: the spacing of the doubles at largest, or half of it when
+// largest is a power of two). Every coarser grid of the costs is a multiple
+// of it, so testing this one grid suffices.
+int gridExponent(double largest) {
+  int e = std::ilogb(largest);
+  int k = std::ldexp(1.0, e) == largest ? e - 53 : e - 52;
+  return k - (std::ilogb(kGridAdmittedUnits) - 53);
+}
+
+// Whether every cost of C (finite, non-negative, largest the largest) is an
+// integer multiple of 2^k with k = gridExponent(largest) (a coarser grid of
+// the costs is then a multiple of it too); and per line, in units, the least
+// cost into lineMin and the largest reduced cost into lineReduced.
+bool gridAdmit(const double *C, int M, int N, double largest, double scale, GridValue *lineMin,
+               GridValue *lineReduced, double *lineLargest) {
+  bool wide = M <= N;
+  int lines = wide ? M : N;
+  double *least = lineLargest + lines;  // room for two per line
+  for (int i = 0; i < lines; ++i) {
+    least[i] = kInf;
+    lineLargest[i] = -kInf;
+  }
+  bool onGrid = !(largest * scale > kGridAdmittedUnits);
+  for (int c = 0; c < N && onGrid; ++c) {
+    const double *costs = C + at(0, c, M);
+    bool column = true;
+    double columnLeast = kInf;
+    double columnLargest = -kInf;
+    for (int r = 0; r < M; ++r) {
+      double y = costs[r] * scale;
+      column = column && (y >= kGridShifter || (y + kGridShifter) - kGridShifter == y);
+      if (wide) {
+        least[r] = y < least[r] ? y : least[r];
+        lineLargest[r] = y > lineLargest[r] ? y : lineLargest[r];
+      } else {
+        columnLeast = y < columnLeast ? y : columnLeast;
+        columnLargest = y > columnLargest ? y : columnLargest;
+      }
+    }
+    if (!wide) {
+      least[c] = columnLeast;
+      lineLargest[c] = columnLargest;
+    }
+    onGrid = column;
+  }
+  if (!onGrid) return false;
+  for (int i = 0; i < lines; ++i) {
+    lineMin[i] = static_cast<GridValue>(least[i]);
+    lineReduced[i] = static_cast<GridValue>(lineLargest[i]) - lineMin[i];
+  }
+  return true;
+}
+
+// Conditions (A) and (B) of the opening comment, in units. rowStart holds
+// each row's potential after the reduction; R0max_r is bounded by
+// lineReduced[r] when lines are rows, else by the largest of lineReduced.
+bool gridCertificate(const ExactOf<GridValue> &exact, int M, int N, const GridValue *rowStart,
+                     const GridValue *lineReduced) {
+#if defined(PAIRSOLVE_CERTIFICATE_ALWAYS_HOLDS)
+  (void)exact, (void)M, (void)N, (void)rowStart, (void)lineReduced;
+  return true;
+#else
+  if (exact.total + kGridStepError * exact.steps < kGridTheta) return true;  // (B)
+  bool wide = M <= N;
+  GridValue reducedMax = 0;
+  if (!wide) {
+    for (int c = 0; c < N; ++c)
+      reducedMax = lineReduced[c] > reducedMax ? lineReduced[c] : reducedMax;
+  }
+  for (int r = 0; r < M; ++r) {  // (A)
+    GridValue gained = rowStart[r] - exact.rowPot[r];
+    if ((wide ? lineReduced[r] : reducedMax) + gained > kGridTheta) return false;
+  }
+  return true;
+#endif
+}
+
+// Solves C, finite and not all integers, with the grid engine: inexact when
+// the costs are not on a grid it takes, or when its check fails (then
+// nothing is written); otherwise writes the assignment vector.
+SolveOutcome solveGrid(double *assignment, const double *C, int M, int N,
+                       const CostSummary &summary, int slots, GridReport *report) {
+  *report = GridReport();
+  if (M == 0 || N == 0 || summary.anyNonFinite || !(summary.largestFinite > 0.0)) {
+    return SolveOutcome::inexact;
+  }
+  int k = gridExponent(summary.largestFinite);
+  if (k < kGridLeastExponent || k > kGridLargestExponent) return SolveOutcome::inexact;
+  Scratch scratch;
+  bool wide = M <= N;
+  int lines = wide ? M : N;
+  ExactOf<GridValue> exact = newExact<GridValue>(scratch, C, M, N, 0, false, slots);
+  exact.scale = std::ldexp(1.0, -k);
+  GridValue *lineReduced = scratch.take<GridValue>(lines);
+  double *lineStats = scratch.take<double>(2 * static_cast<std::int64_t>(lines));
+  if (!gridAdmit(C, M, N, summary.largestFinite, exact.scale, wide ? exact.rowPot : exact.colPot,
+                 lineReduced, lineStats)) {
+    return SolveOutcome::inexact;
+  }
+  report->admitted = true;
+  GridValue *rowStart = scratch.take<GridValue>(M);
+  for (int r = 0; r < M; ++r) rowStart[r] = wide ? exact.rowPot[r] : 0;
+  Marks marks = newMarks(scratch, M, N);
+  exactStart(exact, marks);
+  SolveOutcome outcome = SolveOutcome::complete;
+  if (marks.starCount != marks.targetCount) {
+    Cursors cursors = newCursors(scratch, M, N);
+    newExactPhases(exact, scratch, N);
+    collectUnstarred(marks);
+    ExactPhases<GridValue> phases{exact, marks, cursors};
+    outcome = runPhases(marks, phases);
+  }
+  report->total = exact.total;
+  report->steps = exact.steps;
+  if (outcome != SolveOutcome::complete || !gridCertificate(exact, M, N, rowStart, lineReduced)) {
+    return SolveOutcome::inexact;
+  }
+  report->certified = true;
+  buildassignmentvector(assignment, marks);
+  return outcome;
+}
+
+}  // namespace
+
+#endif
