@@ -445,6 +445,20 @@ ExactOf<V> newExact(Scratch &scratch, const double *C, int M, int N, V substitut
   return exact;
 }
 
+// Places the first stars and runs the phases on a prepared exact engine of
+// either value type; the phases' structures are made only when the first
+// stars leave work to do.
+template <typename V>
+SolveOutcome runExact(ExactOf<V> &exact, Scratch &scratch, Marks &marks, int M, int N) {
+  exactStart(exact, marks);
+  if (marks.starCount == marks.targetCount) return SolveOutcome::complete;
+  Cursors cursors = newCursors(scratch, M, N);
+  newExactPhases(exact, scratch, N);
+  collectUnstarred(marks);
+  ExactPhases<V> phases{exact, marks, cursors};
+  return runPhases(marks, phases);
+}
+
 // Solves C with the exact engine when exactBounds admits it (else inexact);
 // writes the assignment vector when the steps complete. substitute stands
 // for the non-finite costs (NaN among them only with nanForbidden).
@@ -454,16 +468,7 @@ SolveOutcome solveExact(double *assignment, const double *C, int M, int N, doubl
   Exact exact = newExact(scratch, C, M, N, substitute, summary.anyNonFinite, slots);
   if (!exactBounds(exact, M, N, summary, nanForbidden)) return SolveOutcome::inexact;
   Marks marks = newMarks(scratch, M, N);
-  exactStart(exact, marks);
-  SolveOutcome outcome = SolveOutcome::complete;
-  if (marks.starCount != marks.targetCount) {
-    // The phases' structures, only when the first stars leave work to do.
-    Cursors cursors = newCursors(scratch, M, N);
-    newExactPhases(exact, scratch, N);
-    collectUnstarred(marks);
-    ExactPhases<double> phases{exact, marks, cursors};
-    outcome = runPhases(marks, phases);
-  }
+  SolveOutcome outcome = runExact(exact, scratch, marks, M, N);
   if (outcome == SolveOutcome::complete) buildassignmentvector(assignment, marks);
   return outcome;
 }

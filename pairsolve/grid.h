@@ -205,15 +205,7 @@ SolveOutcome solveGrid(double *assignment, const double *C, int M, int N,
   GridValue *rowStart = scratch.take<GridValue>(M);
   for (int r = 0; r < M; ++r) rowStart[r] = wide ? exact.rowPot[r] : 0;
   Marks marks = newMarks(scratch, M, N);
-  exactStart(exact, marks);
-  SolveOutcome outcome = SolveOutcome::complete;
-  if (marks.starCount != marks.targetCount) {
-    Cursors cursors = newCursors(scratch, M, N);
-    newExactPhases(exact, scratch, N);
-    collectUnstarred(marks);
-    ExactPhases<GridValue> phases{exact, marks, cursors};
-    outcome = runPhases(marks, phases);
-  }
+  SolveOutcome outcome = runExact(exact, scratch, marks, M, N);
   report->total = exact.total;
   report->steps = exact.steps;
   if (outcome != SolveOutcome::complete || !gridCertificate(exact, M, N, rowStart, lineReduced)) {
