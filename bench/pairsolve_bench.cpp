@@ -10,7 +10,8 @@
 // cube) and euclid2gated, euclid10gated (the same with Inf beyond a gate).
 // Each reports the solved cost as a counter, so that the script can check
 // that both sides solved the same matrix, and the engine whose result the
-// automatic choice returned (counter engine: 1 dense, 2 exact, 3 grid).
+// automatic choice returned (counter engine: 1 dense, 2 exact, 3 grid,
+// 4 hybrid).
 // `pairsolve_bench --dump KIND M N FILE` writes a matrix of the real-valued
 // kinds to FILE (column-major doubles), so that scipy solves the very same
 // bits. Every benchmark times single
@@ -127,6 +128,7 @@ double engineCode(Engine engine) {
     case Engine::dense: return 1;
     case Engine::exact: return 2;
     case Engine::grid: return 3;
+    case Engine::hybrid: return 4;
     default: return 0;
   }
 }

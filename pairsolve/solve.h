@@ -16,6 +16,7 @@
 #include "exact.h"
 #include "failure.h"
 #include "grid.h"
+#include "hybrid.h"
 #include "summary.h"
 
 namespace {
@@ -29,9 +30,10 @@ constexpr double kSubstituteWhenAllZero = 10.0;
 // whenever it can and its check holds, else the dense one (automatic); or
 // one of them only (for tests and benchmarks: the exact engine then reports
 // the inputs it cannot take as inexact; the grid engine hands the inputs it
-// cannot take, or cannot certify, to the dense engine). A solve reports the
-// engine whose result it returns (grid only when certified).
-enum class Engine { automatic, dense, exact, grid };
+// cannot take, or cannot certify, to the dense engine; so does the hybrid
+// engine). A solve reports the engine whose result it returns (grid only
+// when certified).
+enum class Engine { automatic, dense, exact, grid, hybrid };
 
 // The sizes of the engines' per-column structures. The plug-in uses the
 // defaults; tests use small ones so that the paths taken when they are too
@@ -103,6 +105,13 @@ SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int
     GridReport report;
     outcome = solveGrid(assignment, C, M, N, summary, capacities.summarySlots, &report);
     *solvedBy = Engine::grid;
+  }
+  if (outcome == SolveOutcome::inexact &&
+      (engine == Engine::automatic || engine == Engine::hybrid)) {
+    // Costs off every grid the exact and grid engines take, or gated ones.
+    outcome = solveHybrid(assignment, C, M, N, summary, substitute, nanForbidden,
+                          capacities.summarySlots);
+    *solvedBy = Engine::hybrid;
   }
   if (outcome == SolveOutcome::inexact && engine != Engine::exact) {
     outcome = solveDense(assignment, C, M, N, substitute, nanForbidden, capacities.zeroSlots,
