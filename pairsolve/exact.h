@@ -49,7 +49,7 @@ void exactStart(ExactOf<V> &exact, Marks &marks) {
     });
   } else if (wide) {
     placeStarsByRowScan(marks, [&exact, M](int r, int c) {
-      return exactCost(exact, at(r, c, M)) == exact.rowPot[r];
+      return exactRead(exact, exact.C + at(0, c, M), r, c) == exact.rowPot[r];
     });
   } else {
     placeStarsByColumns(marks, [&exact, &marks, M](int c) {
@@ -67,13 +67,33 @@ void exactStart(ExactOf<V> &exact, Marks &marks) {
         return best;
       }
       for (int r = 0; r < M; ++r) {
-        if (marks.starColumn[r] == kNone && exactCost(exact, at(r, c, M)) == exact.colPot[c]) {
+        if (marks.starColumn[r] == kNone &&
+            exactRead(exact, exact.C + at(0, c, M), r, c) == exact.colPot[c]) {
           return r;
         }
       }
       return kNone;
     });
   }
+}
+
+// The margin around a working cost of magnitude level within which the
+// engine's value and the steps' one lie (hybrid engine, see hybrid.h); 0
+// for the other engines, whose values are the steps' own.
+template <class V>
+inline V exactMargin(const ExactOf<V> &exact, V level) {
+  if constexpr (std::is_same<V, double>::value) {
+    if (exact.replay != nullptr && exact.replay->delta > 0.0) {
+      return exact.replay->delta * (std::fabs(level) + 4.0 * exact.total);
+    }
+  }
+  return V{0};
+}
+
+// A working cost w (engine's value) may be a zero of the steps.
+template <class V>
+inline bool exactMayBeZero(const ExactOf<V> &exact, V w) {
+  return exact.replay != nullptr ? w <= exact.zeroMargin : w == V{0};
 }
 
 // Sets the key of column c from its summary.
@@ -198,7 +218,10 @@ void exactNoteZeroless(ExactOf<V> &exact, int c) {
   V colPot = colPotNow(exact, c);
   bool any = false;
   for (int k = 0; k < exact.listedCount[c]; ++k) {
-    any = any || exact.listedCost[first + k] - exact.rowPot[exact.listedRow[first + k]] == colPot;
+    any = any ||
+          exactMayBeZero(
+              exact,
+              (exact.listedCost[first + k] - exact.rowPot[exact.listedRow[first + k]]) - colPot);
   }
   exact.zeroless[c] = !any;
 }
@@ -219,11 +242,7 @@ void exactReadIntoSlack(ExactOf<V> &exact, int c, int M) {
   if (exact.slackColumns == 0) {
     for (int r = 0; r < M; ++r) exact.slack[r] = exactInf<V>();
   }
-  if (exact.anySubstitute) {
-    exactReadColumn<true, true>(exact, c, M);
-  } else {
-    exactReadColumn<false, true>(exact, c, M);
-  }
+  exactReadColumnOf<true>(exact, c, M);
   exact.slackPhase[c] = exact.phase;
   exact.slackColumn[exact.slackColumns++] = c;
 }
@@ -258,7 +277,7 @@ void exactSettle(ExactOf<V> &exact, int M, V &bar) {
         heapDown(exact.heap, 0, order);
         continue;
       }
-      if (exact.keyNeedsRead[c] && !(exactKeyNow(exact, c) > bar)) {
+      if (exact.keyNeedsRead[c] && !(exactKeyNow(exact, c) > bar + exactMargin(exact, bar))) {
         heapPopTop(exact);
         exactReadIntoSlack(exact, c, M);
         bar = exactLeastSlack(exact, M);
@@ -269,7 +288,7 @@ void exactSettle(ExactOf<V> &exact, int M, V &bar) {
     int c = exact.zerolessHeap.entry[0];
     V least = exact.heap.size > 0 ? exactKeyNow(exact, exact.heap.entry[0]) : exactInf<V>();
     if (bar < least) least = bar;
-    if (exactBoundNow(exact, c) > least) return;
+    if (exactBoundNow(exact, c) > least + exactMargin(exact, least)) return;
     heapRemove(exact.zerolessHeap, 0, boundOrder);
     exactKey(exact, c);
     exact.lowerBound[c] = exactLowerBound(exact, c);
@@ -281,9 +300,10 @@ void exactSettle(ExactOf<V> &exact, int M, V &bar) {
 // Step 5 on potentials: h is the least uncovered working cost, from the
 // slacks of the columns read in this phase and the keys of the others;
 // covered rows gain h, uncovered columns lose h.
+// The heap of the phase made ready for a step 5: built at the first step 5
+// of a phase, else joined by the pending columns.
 template <class V>
-bool exactStep5(ExactOf<V> &exact, Marks &marks, Cursors &cursors) {
-  int M = marks.M;
+void exactStep5Heap(ExactOf<V> &exact, Marks &marks) {
   ExactKeyOrder<V> order{&exact};
   if (!exact.heapBuilt) {
     // The columns step 3 uncovered so far, and the unstarred ones not in
@@ -306,6 +326,12 @@ bool exactStep5(ExactOf<V> &exact, Marks &marks, Cursors &cursors) {
     }
   }
   exact.pendingCount = 0;
+}
+
+template <class V>
+bool exactStep5(ExactOf<V> &exact, Marks &marks, Cursors &cursors) {
+  int M = marks.M;
+  exactStep5Heap(exact, marks);
   V h = exactLeastSlack(exact, M);
   exactSettle(exact, M, h);
   if (exact.heap.size > 0) {
@@ -442,20 +468,24 @@ ExactOf<V> newExact(Scratch &scratch, const double *C, int M, int N, V substitut
   exact.total = 0;
   exact.steps = 0;
   exact.scale = 1.0;
+  exact.replay = nullptr;
+  exact.rowBase = nullptr;
+  exact.colBase = nullptr;
+  exact.zeroMargin = 0;
   return exact;
 }
 
 // Places the first stars and runs the phases on a prepared exact engine of
 // either value type; the phases' structures are made only when the first
 // stars leave work to do.
-template <typename V>
+template <template <class> class Phases = ExactPhases, typename V>
 SolveOutcome runExact(ExactOf<V> &exact, Scratch &scratch, Marks &marks, int M, int N) {
   exactStart(exact, marks);
   if (marks.starCount == marks.targetCount) return SolveOutcome::complete;
   Cursors cursors = newCursors(scratch, M, N);
   newExactPhases(exact, scratch, N);
   collectUnstarred(marks);
-  ExactPhases<V> phases{exact, marks, cursors};
+  Phases<V> phases{exact, marks, cursors};
   return runPhases(marks, phases);
 }
 

@@ -42,6 +42,7 @@
 #include "basics.h"
 #include "columns.h"
 #include "heap.h"
+#include "replay.h"
 #include "summary.h"
 
 namespace {
@@ -155,6 +156,16 @@ struct ExactOf {
   std::int64_t steps;
   // The grid engine reads a cost x as x * scale (its units); 1 otherwise.
   double scale;
+  // The hybrid engine (hybrid.h), null otherwise: the log from which the
+  // steps' own working costs are replayed. It reads element (r, c) as its
+  // reduced cost (cost - rowBase[r]) - colBase[c], rounded as the steps
+  // round it, and its potentials start at zero. Its working costs differ
+  // from the steps' by rounding: those at most zeroMargin may be zeros of
+  // the steps (zeroMargin is 0 for the other engines).
+  Replay *replay;
+  const double *rowBase;
+  const double *colBase;
+  V zeroMargin;
 };
 
 using Exact = ExactOf<double>;
@@ -209,6 +220,17 @@ inline V colPotNow(const ExactOf<V> &exact, int c) {
 template <class V>
 inline V exactCost(const ExactOf<V> &exact, std::int64_t i) {
   return exactValue(exact, exact.C[i]);
+}
+
+// Element (r, c) as the engine reads it, column c's costs at column: the
+// hybrid engine reads the reduced cost.
+template <class V>
+inline V exactRead(const ExactOf<V> &exact, const double *column, int r, int c) {
+  V x = exactValue(exact, column[r]);
+  if constexpr (std::is_same<V, double>::value) {
+    if (exact.replay != nullptr) return (x - exact.rowBase[r]) - exact.colBase[c];
+  }
+  return x;
 }
 
 #if defined(__SSE2__)
@@ -408,7 +430,7 @@ inline void summaryOffer(SummaryBuild<V> &build, int r, V reduced) {
 // Reads column c: renews its summary from the current row potentials and,
 // with kSlack, takes its working costs into the slacks (slack[r] becomes
 // the lesser of itself and working cost (r, c), for every row).
-template <bool kSubstitute, bool kSlack, class V>
+template <bool kSubstitute, bool kSlack, class V, bool kBase = false>
 void exactReadColumn(ExactOf<V> &exact, int c, int M) {
   const double *costs = exact.C + at(0, c, M);
   const V *rowPot = exact.rowPot;
@@ -426,7 +448,7 @@ void exactReadColumn(ExactOf<V> &exact, int c, int M) {
   if (M <= build.slots) {
     // Every row is listed.
     for (; r < M; ++r) {
-      V reduced = exactValue(exact, costs[r]) - rowPot[r];
+      V reduced = exactRead(exact, costs, r, c) - rowPot[r];
       if (kSlack && reduced - colPot < slack[r]) slack[r] = reduced - colPot;
       build.row[r] = r;
       build.reduced[r] = reduced;
@@ -437,6 +459,7 @@ void exactReadColumn(ExactOf<V> &exact, int c, int M) {
   if constexpr (std::is_same<V, double>::value) {
     const __m128d sub = _mm_set1_pd(exact.substitute);
     const __m128d pot = _mm_set1_pd(colPot);
+    const __m128d columnBase = _mm_set1_pd(kBase ? exact.colBase[c] : 0.0);
     const __m128d infinity = _mm_set1_pd(kInf);
     __m128d limit = _mm_set1_pd(build.threshold);
     __m128d lowTails = infinity;
@@ -444,6 +467,11 @@ void exactReadColumn(ExactOf<V> &exact, int c, int M) {
     for (; r + 4 <= M; r += 4) {
       __m128d lowCosts = exactCosts<kSubstitute>(costs + r, sub);
       __m128d highCosts = exactCosts<kSubstitute>(costs + r + 2, sub);
+      if (kBase) {
+        lowCosts = _mm_sub_pd(_mm_sub_pd(lowCosts, _mm_loadu_pd(exact.rowBase + r)), columnBase);
+        highCosts =
+            _mm_sub_pd(_mm_sub_pd(highCosts, _mm_loadu_pd(exact.rowBase + r + 2)), columnBase);
+      }
       __m128d low = _mm_sub_pd(lowCosts, _mm_loadu_pd(rowPot + r));
       __m128d high = _mm_sub_pd(highCosts, _mm_loadu_pd(rowPot + r + 2));
       if (kSlack) {
@@ -480,7 +508,7 @@ void exactReadColumn(ExactOf<V> &exact, int c, int M) {
   }
 #endif
   for (; r < M; ++r) {
-    V x = exactValue(exact, costs[r]);
+    V x = exactRead(exact, costs, r, c);
     V reduced = x - rowPot[r];
     if (kSlack) {
       V w = reduced - colPot;
@@ -503,7 +531,7 @@ void exactReadColumn(ExactOf<V> &exact, int c, int M) {
     build.reduced[j] = reduced;
   }
   for (int k = 0; k < build.count; ++k) {
-    listedCost[k] = exactValue(exact, costs[build.row[k]]);
+    listedCost[k] = exactRead(exact, costs, build.row[k], c);
   }
   exact.listedCount[c] = build.count;
   exact.tail[c] = build.tail;
@@ -555,16 +583,30 @@ inline int exactListedZero(ExactOf<V> &exact, int c) {
   return exactListedLeast(exact, c) == colPotNow(exact, c) ? exact.leastRow[c] : kNone;
 }
 
+// Reads column c (exactReadColumn) with the kernel for its costs.
+template <bool kSlack, class V>
+void exactReadColumnOf(ExactOf<V> &exact, int c, int M) {
+  if constexpr (std::is_same<V, double>::value) {
+    if (exact.replay != nullptr) {
+      if (exact.anySubstitute) {
+        exactReadColumn<true, kSlack, V, true>(exact, c, M);
+      } else {
+        exactReadColumn<false, kSlack, V, true>(exact, c, M);
+      }
+      return;
+    }
+  }
+  if (exact.anySubstitute) {
+    exactReadColumn<true, kSlack>(exact, c, M);
+  } else {
+    exactReadColumn<false, kSlack>(exact, c, M);
+  }
+}
+
 // Reads every column into its summary (no slacks).
 template <class V>
 void exactSummarize(ExactOf<V> &exact, int M, int N) {
-  for (int c = 0; c < N; ++c) {
-    if (exact.anySubstitute) {
-      exactReadColumn<true, false>(exact, c, M);
-    } else {
-      exactReadColumn<false, false>(exact, c, M);
-    }
-  }
+  for (int c = 0; c < N; ++c) exactReadColumnOf<false>(exact, c, M);
 }
 
 }  // namespace
