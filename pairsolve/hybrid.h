@@ -117,6 +117,9 @@ int firstHybridZero(Exact &exact, int c, int from, int M) {
   double margin = exact.zeroMargin;
   for (int r = from; r < M; ++r) {
     double w = (exactRead(exact, column, r, c) - colPot) - exact.rowKey[r];
+#ifdef HYBRID_DEBUG
+    dbgSite = 1;
+#endif
     if (w <= margin && replayElement(*exact.replay, r, c) == 0.0) return r;
   }
   return M;
@@ -134,6 +137,9 @@ int hybridListedZero(Exact &exact, int c) {
     int r = exact.listedRow[first + k];
     if (exact.rowKey[r] == -kInf || (found != kNone && r > found)) continue;
     double w = (exact.listedCost[first + k] - exact.rowKey[r]) - colPot;
+#ifdef HYBRID_DEBUG
+    dbgSite = 2;
+#endif
     if (w <= exact.zeroMargin && replayElement(*exact.replay, r, c) == 0.0) found = r;
   }
   return found;
@@ -193,6 +199,9 @@ bool hybridStep5(Exact &exact, Marks &marks, Cursors &cursors, int *candidates) 
   double h = kInf;
   auto candidate = [&](int r, int c) {
     if (++count > cap) return;
+#ifdef HYBRID_DEBUG
+    dbgSite = 3;
+#endif
     double F = replayElement(replay, r, c);
     if (F < h) h = F;
   };
@@ -217,6 +226,12 @@ bool hybridStep5(Exact &exact, Marks &marks, Cursors &cursors, int *candidates) 
       }
     }
   }
+#ifdef HYBRID_DEBUG
+  if (count > cap || replay.exhausted || !std::isfinite(h))
+    fprintf(
+        stderr, "give up: step %ld count %d cap %d budget %ld h %g g %g theta %g T %g delta %g\n",
+        (long)exact.steps, count, cap, (long)replay.budget, h, g, theta, exact.total, replay.delta);
+#endif
   if (count > cap || replay.exhausted || !std::isfinite(h)) {
     replay.exhausted = true;
     return false;
@@ -267,8 +282,8 @@ struct HybridPhases {
       }
     }
     exactNewPhase(exact, marks, cursors);
-    replay.phase = exact.phase;
-    replay.phaseStart[exact.phase] = replay.h.size;
+    if (replay.phaseStart.size == 0) grow(replay.phaseStart, *replay.scratch, 0);
+    grow(replay.phaseStart, *replay.scratch, replay.h.size);
     hybridDelta(exact);
     // Unstarred columns known to hold no zero may have gained one by
     // absorption (D3): those within the margin are searched.
@@ -293,6 +308,9 @@ struct HybridPhases {
     return nextZero(
         cursors, marks, c,
         [&state](int r, int k) {
+#ifdef HYBRID_DEBUG
+          dbgSite = 4;
+#endif
           return hybridWorking(state, r, k) <= state.zeroMargin &&
                  replayElement(*state.replay, r, k) == 0.0;
         },
@@ -302,15 +320,18 @@ struct HybridPhases {
   void uncovered(int c) {
     Replay &replay = *exact.replay;
     int row = marks.coveredRows[marks.coveredCount - 1];
-    addEvent(replay.rows, *replay.scratch, row, replay.h.size, replay.phase);
-    addEvent(replay.columns, *replay.scratch, c, replay.h.size, replay.phase);
+    addEvent(replay.rows, *replay.scratch, replay.phaseStart, row, replay.h.size, exact.phase);
+    addEvent(replay.columns, *replay.scratch, replay.phaseStart, c, replay.h.size, exact.phase);
     exactUncovered(exact, marks, cursors, c);
   }
 
-  bool step5() { return hybridStep5(exact, marks, cursors, exact.replay->candidates); }
+  bool step5() {
+    return hybridStep5(exact, marks, cursors, exact.replay->candidates);
+  }
 
   void endPhase(int starred) {
-    exact.replay->starredAt[starred] = exact.replay->h.size;
+    Replay &replay = *exact.replay;
+    replay.starredAt[starred] = replay.h.size;
     exactEndPhase(exact, marks);
   }
 };
@@ -326,14 +347,11 @@ Replay newReplay(Scratch &scratch, const double *C, int M, int N, double substit
   replay.rowBase = rowBase;
   replay.colBase = colBase;
   replay.scratch = &scratch;
-  replay.phase = 0;
-  int phases = (M < N ? M : N) + 3;  // phases count from 1, at most one per star
-  replay.phaseStart = scratch.take<int>(phases);
-  replay.phaseStart[0] = 0;
-  replay.rows.last = scratch.take<int>(M);
-  replay.columns.last = scratch.take<int>(N);
-  for (int r = 0; r < M; ++r) replay.rows.last[r] = kNone;
-  for (int c = 0; c < N; ++c) replay.columns.last[c] = kNone;
+  int phases = (M < N ? M : N) + 1;  // at most one per star
+  replay.rows.newest = scratch.take<LineNewest>(M);
+  replay.columns.newest = scratch.take<LineNewest>(N);
+  for (int r = 0; r < M; ++r) replay.rows.newest[r] = LineNewest{kNone, 0, 0, 0};
+  for (int c = 0; c < N; ++c) replay.columns.newest[c] = LineNewest{kNone, 0, 0, 0};
   replay.starredAt = scratch.take<int>(N);
   int bits = 6;
   while (bits < 30 && (std::int64_t{1} << bits) < kCachePerLine * (std::int64_t{M} + N)) ++bits;
@@ -346,6 +364,7 @@ Replay newReplay(Scratch &scratch, const double *C, int M, int N, double substit
   replay.budget = kReplayPerElement * E + kReplayFloor;
   replay.exhausted = false;
   replay.delta = 0.0;
+  replay.intervals = phases;
   replay.rowFrom = scratch.take<int>(phases);
   replay.rowTo = scratch.take<int>(phases);
   replay.colFrom = scratch.take<int>(phases + 1);

@@ -22,6 +22,12 @@
 #include "basics.h"
 
 namespace {
+#ifdef HYBRID_DEBUG
+long dbgReplays, dbgFresh, dbgOps, dbgFreshOps;
+int dbgSite;
+long dbgWalk, dbgCalls;
+long dbgSiteFresh[8], dbgSiteOps[8];
+#endif
 
 // The unit roundoff of doubles: a sum or difference, rounded to nearest,
 // differs from the exact one by at most this times its magnitude.
@@ -41,7 +47,7 @@ constexpr double kMarginConstant = 1024.0;
 #endif
 // The cache holds this many entries per row plus column (a power of two
 // at least that large in all).
-constexpr int kCachePerLine = 4;
+constexpr int kCachePerLine = 16;
 // Step counts are ints: a solve that would take more step 5s goes to the
 // dense engine.
 constexpr std::int64_t kMostSteps = 1 << 30;
@@ -68,22 +74,59 @@ void grow(Growing<T> &array, Scratch &scratch, T value) {
   array.data[array.size++] = value;
 }
 
-// One log of intervals per line: line i's events, newest first through
-// previous, each the step count at which the line was covered (rows) or
-// uncovered (columns) in step 3 and the phase it happened in; the line
-// stays so until that phase ends.
-struct LineEvents {
-  Growing<int> step;
-  Growing<int> phase;
-  Growing<int> previous;
-  int *last;  // per line: its newest event, or kNone
+// One log of intervals per line. An event: the line was covered (rows) or
+// uncovered (columns) in step 3 after some number of step 5s, in some
+// phase, and stayed so until that phase ended. A line has at most one event
+// per phase. A line's events are kept in chunks of kChunkEvents (one cache
+// line), newest chunk first, so that a replay walks them with few misses.
+constexpr int kChunkEvents = 7;
+
+struct EventChunk {
+  int step[kChunkEvents];
+  int phase[kChunkEvents];
+  int count;
+  int previous;  // the line's chunk before this one, or kNone
 };
 
-void addEvent(LineEvents &events, Scratch &scratch, int line, int step, int phase) {
-  grow(events.step, scratch, step);
-  grow(events.phase, scratch, phase);
-  grow(events.previous, scratch, events.last[line]);
-  events.last[line] = events.step.size - 1;
+// What a replay needs of a line's newest events without reading its
+// chunks: its newest chunk (or kNone), the newest event's step and phase,
+// and the end of the event before it (0 if none).
+struct LineNewest {
+  int chunk;
+  int step;
+  int phase;
+  int olderEnd;
+};
+
+struct LineEvents {
+  Growing<EventChunk> chunks;
+  LineNewest *newest;  // per line
+};
+
+// Per phase, the step 5s before it began (phaseStart[p]); the current
+// phase's intervals end now.
+inline int phaseEnd(const Growing<int> &phaseStart, int phase, int now) {
+  return phase + 1 < phaseStart.size ? phaseStart.data[phase + 1] : now;
+}
+
+void addEvent(LineEvents &events, Scratch &scratch, const Growing<int> &phaseStart, int line,
+              int step, int phase) {
+  LineNewest &newest = events.newest[line];
+  if (newest.chunk == kNone || events.chunks.data[newest.chunk].count == kChunkEvents) {
+    EventChunk chunk{};
+    chunk.previous = newest.chunk;
+    grow(events.chunks, scratch, chunk);
+    newest.olderEnd = newest.chunk != kNone ? phaseEnd(phaseStart, newest.phase, step) : 0;
+    newest.chunk = events.chunks.size - 1;
+  } else {
+    newest.olderEnd = phaseEnd(phaseStart, newest.phase, step);
+  }
+  EventChunk &chunk = events.chunks.data[newest.chunk];
+  chunk.step[chunk.count] = step;
+  chunk.phase[chunk.count] = phase;
+  ++chunk.count;
+  newest.step = step;
+  newest.phase = phase;
 }
 
 struct Replay {
@@ -97,8 +140,9 @@ struct Replay {
   const double *colBase;
   Scratch *scratch;
   Growing<double> h;  // the h of every step 5 so far
-  int phase;          // the current phase (phases count from 1)
-  int *phaseStart;    // per phase: the step 5s before it began
+  // Per phase (phases count from 1; entry 0 is unused), the step 5s before
+  // it began.
+  Growing<int> phaseStart;
   LineEvents rows, columns;
   int *starredAt;  // per column: the step 5s before its first star, or kNotYet
   // The cache: per entry an element, its value after the first step
@@ -114,7 +158,9 @@ struct Replay {
   // engine, and whether that happened.
   std::int64_t budget;
   bool exhausted;
-  // Buffers for one replay's intervals: [start, end) step ranges.
+  // Buffers for one replay's intervals, [start, end) step ranges: room for
+  // intervals per row (one per phase), one more per column.
+  int intervals;
   int *rowFrom, *rowTo, *colFrom, *colTo;
   int *candidates;  // room for M rows: a step 5's candidate zero rows
 };
@@ -126,35 +172,38 @@ inline double reducedCost(const Replay &replay, int r, int c) {
   return (x - replay.rowBase[r]) - replay.colBase[c];
 }
 
-// The step count at which the interval of an event of phase phase ends.
-inline int phaseEnd(const Replay &replay, int phase) {
-  return phase == replay.phase ? replay.h.size : replay.phaseStart[phase + 1];
+// The intervals of line line's events that end after step from (now for
+// the current phase's), clipped to start at from, oldest first, written to
+// the last places of starts[0, capacity) and ends; returns their number.
+int eventsAfter(const LineEvents &events, const Growing<int> &phaseStart, int line, int from,
+                int now, int *starts, int *ends, int capacity) {
+  const LineNewest &newest = events.newest[line];
+  if (newest.chunk == kNone) return 0;
+  int end = phaseEnd(phaseStart, newest.phase, now);
+  if (end <= from) return 0;
+  int place = capacity - 1;
+  starts[place] = newest.step > from ? newest.step : from;
+  ends[place] = end;
+  if (newest.olderEnd <= from) return 1;
+  // The older events: every event of the newest chunk but its last, then
+  // the chunks before it.
+  int skip = 1;
+  for (int k = newest.chunk; k != kNone;) {
+    const EventChunk &chunk = events.chunks.data[k];
+    for (int i = chunk.count - 1 - skip; i >= 0; --i) {
+      int older = phaseEnd(phaseStart, chunk.phase[i], now);
+      if (older <= from) return capacity - place;
+      --place;
+      starts[place] = chunk.step[i] > from ? chunk.step[i] : from;
+      ends[place] = older;
+    }
+    skip = 0;
+    k = chunk.previous;
+  }
+  return capacity - place;
 }
 
-// The intervals of line line's events that end after step from, oldest
-// first, clipped to start at from; returns their number.
-int eventsAfter(const Replay &replay, const LineEvents &events, int line, int from, int *starts,
-                int *ends) {
-  int count = 0;
-  for (int k = events.last[line]; k != kNone; k = events.previous.data[k]) {
-    int end = phaseEnd(replay, events.phase.data[k]);
-    if (end <= from) break;
-    int start = events.step.data[k];
-    starts[count] = start > from ? start : from;
-    ends[count] = end;
-    ++count;
-  }
-  for (int i = 0, j = count - 1; i < j; ++i, --j) {
-    int s = starts[i], e = ends[i];
-    starts[i] = starts[j];
-    ends[i] = ends[j];
-    starts[j] = s;
-    ends[j] = e;
-  }
-  return count;
-}
-
-inline int cacheSlot(const Replay &replay, std::int64_t element) {
+inline int cacheSlotX(const Replay &replay, std::int64_t element) {
   std::uint64_t mixed = static_cast<std::uint64_t>(element) * 0x9E3779B97F4A7C15ull;
   return static_cast<int>(mixed >> (64 - replay.cacheBits));
 }
@@ -163,7 +212,10 @@ inline int cacheSlot(const Replay &replay, std::int64_t element) {
 // roundings run again, from the cached value when there is one.
 double replayElement(Replay &replay, int r, int c) {
   std::int64_t element = at(r, c, replay.M);
-  int slot = cacheSlot(replay, element);
+#ifdef HYBRID_DEBUG
+  ++dbgCalls;
+#endif
+  int slot = cacheSlotX(replay, element);
   double F;
   int t;
   if (replay.cacheKey[slot] == element) {
@@ -175,35 +227,45 @@ double replayElement(Replay &replay, int r, int c) {
   }
   int now = replay.h.size;
   if (t < now) {
-    int rowCount = eventsAfter(replay, replay.rows, r, t, replay.rowFrom, replay.rowTo);
-    // A column is uncovered at every step 5 before its first star.
-    int *colFrom = replay.colFrom;
-    int *colTo = replay.colTo;
-    int colCount = 0;
+    int capacity = replay.intervals;
+    int rowCount = eventsAfter(replay.rows, replay.phaseStart, r, t, now, replay.rowFrom,
+                               replay.rowTo, capacity);
+    const int *rowFrom = replay.rowFrom + capacity - rowCount;
+    const int *rowTo = replay.rowTo + capacity - rowCount;
+    // A column is uncovered at every step 5 before its first star: that
+    // interval comes before its events.
+    int colCount = eventsAfter(replay.columns, replay.phaseStart, c, t, now, replay.colFrom,
+                               replay.colTo, capacity + 1);
+    int *colFrom = replay.colFrom + capacity + 1 - colCount;
+    int *colTo = replay.colTo + capacity + 1 - colCount;
     if (replay.starredAt[c] > t) {
+      --colFrom;
+      --colTo;
       colFrom[0] = t;
       colTo[0] = replay.starredAt[c] < now ? replay.starredAt[c] : now;
-      colCount = 1;
+      ++colCount;
     }
-    colCount += eventsAfter(replay, replay.columns, c, t, colFrom + colCount, colTo + colCount);
     const double *h = replay.h.data;
     int i = 0, j = 0;
     std::int64_t operations = 0;
     while (t < now) {
-      while (i < rowCount && replay.rowTo[i] <= t) ++i;
+      while (i < rowCount && rowTo[i] <= t) ++i;
       while (j < colCount && colTo[j] <= t) ++j;
-      bool covered = i < rowCount && replay.rowFrom[i] <= t;
+      bool covered = i < rowCount && rowFrom[i] <= t;
       bool uncovered = j < colCount && colFrom[j] <= t;
       int end = now;
-      if (i < rowCount) end = covered ? replay.rowTo[i] : replay.rowFrom[i];
+      if (i < rowCount) end = covered ? rowTo[i] : rowFrom[i];
       if (j < colCount) {
         int other = uncovered ? colTo[j] : colFrom[j];
         if (other < end) end = other;
       }
       if (end > now) end = now;
       if (covered && uncovered) {
-        for (int s = t; s < end; ++s) F = (h[s] + F) - h[s];
-        operations += 2 * static_cast<std::int64_t>(end - t);
+        // (h + 0) - h is 0: a zero stays one through such steps.
+        if (F != 0.0) {
+          for (int s = t; s < end; ++s) F = (h[s] + F) - h[s];
+          operations += 2 * static_cast<std::int64_t>(end - t);
+        }
       } else if (covered) {
         for (int s = t; s < end; ++s) F = h[s] + F;
         operations += end - t;
@@ -214,6 +276,16 @@ double replayElement(Replay &replay, int r, int c) {
       t = end;
     }
     replay.budget -= operations + rowCount + colCount + 1;
+#ifdef HYBRID_DEBUG
+    ++dbgReplays;
+    dbgOps += operations;
+    if (replay.cacheKey[slot] != element) {
+      ++dbgFresh;
+      dbgFreshOps += operations;
+      ++dbgSiteFresh[dbgSite];
+      dbgSiteOps[dbgSite] += operations;
+    }
+#endif
     replay.exhausted = replay.exhausted || replay.budget < 0;
     replay.cacheKey[slot] = element;
     replay.cacheValue[slot] = F;
