@@ -348,6 +348,7 @@ Replay newReplay(Scratch &scratch, const double *C, int M, int N, double substit
   replay.colBase = colBase;
   replay.scratch = &scratch;
   int phases = (M < N ? M : N) + 1;  // at most one per star
+  replay.rows.chunks = replay.columns.chunks = 0;
   replay.rows.newest = scratch.take<LineNewest>(M);
   replay.columns.newest = scratch.take<LineNewest>(N);
   for (int r = 0; r < M; ++r) replay.rows.newest[r] = LineNewest{kNone, 0, 0, 0};

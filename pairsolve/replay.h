@@ -47,7 +47,7 @@ constexpr double kMarginConstant = 1024.0;
 #endif
 // The cache holds this many entries per row plus column (a power of two
 // at least that large in all).
-constexpr int kCachePerLine = 16;
+constexpr int kCachePerLine = 8;
 // Step counts are ints: a solve that would take more step 5s goes to the
 // dense engine.
 constexpr std::int64_t kMostSteps = 1 << 30;
@@ -98,10 +98,31 @@ struct LineNewest {
   int olderEnd;
 };
 
+// The chunks of a log, in blocks of 2^kChunkBlockBits taken as needed
+// (never moved, so nothing is copied as the log grows).
+constexpr int kChunkBlockBits = 10;
+constexpr int kChunkBlockMask = (1 << kChunkBlockBits) - 1;
+
 struct LineEvents {
-  Growing<EventChunk> chunks;
+  Growing<EventChunk *> blocks;
+  int chunks;          // chunks in use
   LineNewest *newest;  // per line
 };
+
+inline EventChunk &chunkAt(const LineEvents &events, int k) {
+  return events.blocks.data[k >> kChunkBlockBits][k & kChunkBlockMask];
+}
+
+// A new chunk at the end of the log, holding no event; returns its index.
+int newChunk(LineEvents &events, Scratch &scratch, int previous) {
+  if (events.chunks == events.blocks.size << kChunkBlockBits) {
+    grow(events.blocks, scratch, scratch.take<EventChunk>(1 << kChunkBlockBits));
+  }
+  EventChunk &chunk = chunkAt(events, events.chunks);
+  chunk.count = 0;
+  chunk.previous = previous;
+  return events.chunks++;
+}
 
 // Per phase, the step 5s before it began (phaseStart[p]); the current
 // phase's intervals end now.
@@ -112,16 +133,11 @@ inline int phaseEnd(const Growing<int> &phaseStart, int phase, int now) {
 void addEvent(LineEvents &events, Scratch &scratch, const Growing<int> &phaseStart, int line,
               int step, int phase) {
   LineNewest &newest = events.newest[line];
-  if (newest.chunk == kNone || events.chunks.data[newest.chunk].count == kChunkEvents) {
-    EventChunk chunk{};
-    chunk.previous = newest.chunk;
-    grow(events.chunks, scratch, chunk);
-    newest.olderEnd = newest.chunk != kNone ? phaseEnd(phaseStart, newest.phase, step) : 0;
-    newest.chunk = events.chunks.size - 1;
-  } else {
-    newest.olderEnd = phaseEnd(phaseStart, newest.phase, step);
+  newest.olderEnd = newest.chunk != kNone ? phaseEnd(phaseStart, newest.phase, step) : 0;
+  if (newest.chunk == kNone || chunkAt(events, newest.chunk).count == kChunkEvents) {
+    newest.chunk = newChunk(events, scratch, newest.chunk);
   }
-  EventChunk &chunk = events.chunks.data[newest.chunk];
+  EventChunk &chunk = chunkAt(events, newest.chunk);
   chunk.step[chunk.count] = step;
   chunk.phase[chunk.count] = phase;
   ++chunk.count;
@@ -189,7 +205,7 @@ int eventsAfter(const LineEvents &events, const Growing<int> &phaseStart, int li
   // the chunks before it.
   int skip = 1;
   for (int k = newest.chunk; k != kNone;) {
-    const EventChunk &chunk = events.chunks.data[k];
+    const EventChunk &chunk = chunkAt(events, k);
     for (int i = chunk.count - 1 - skip; i >= 0; --i) {
       int older = phaseEnd(phaseStart, chunk.phase[i], now);
       if (older <= from) return capacity - place;
