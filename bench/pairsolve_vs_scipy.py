@@ -11,7 +11,8 @@ bench/pairsolve_bench.cpp; the real-valued kinds other than uniform
 2-D and 10-D, with and without Inf beyond a gate) are written by
 `pairsolve_bench --dump`, so both sides solve the same bits. Prints one row
 per case: our time (the automatic engine choice, which is what the plug-in
-runs), scipy's, the ratio and the engine that solved it; then
+runs) and scipy's, measured one right after the other on the same matrix,
+the ratio and the engine that solved it; then
 the plain engine against the automatic one at n = 1000. Times are medians of
 repeated single solves on both sides (9 per case, 5 above a million
 elements, 3 for the plain engine), since the machines are shared. Every row
@@ -74,25 +75,31 @@ def scipy_time(C, repeats):
     return statistics.median(times), C[rows, cols].sum()
 
 
+def ours_time(build, pattern):
+    """Medians of pairsolve_bench's benchmarks whose names match pattern."""
+    run = subprocess.run(
+        [f"{build}/bench/pairsolve_bench", f"--benchmark_filter={pattern}",
+         "--benchmark_format=json"], check=True, capture_output=True, text=True)
+    return {b["run_name"].split("/iterations")[0]: b for b in json.loads(run.stdout)["benchmarks"]
+            if b.get("aggregate_name") == "median"}
+
+
 def main():
     if len(sys.argv) < 2:
         sys.exit(__doc__)
     build = sys.argv[1]
     quick = "--quick" in sys.argv
     shapes = [s for s in SHAPES if not (quick and s == (2000, 2000))]
-    names = "|".join(f"{m}x{n}" for m, n in shapes)
-    run = subprocess.run(
-        [f"{build}/bench/pairsolve_bench", f"--benchmark_filter=pairsolve/(auto|plain)/({names})/",
-         "--benchmark_format=json"], check=True, capture_output=True, text=True)
-    ours = {b["run_name"].split("/iterations")[0]: b for b in json.loads(run.stdout)["benchmarks"]
-            if b.get("aggregate_name") == "median"}
 
     print(f"{'case':<24}{'ours ms':>10}{'scipy ms':>10}{'ratio':>8}  {'engine':<7}same optimum")
     for m, n in shapes:
         for kind in KINDS:
+            # Ours, then scipy, on the same matrix one right after the other, so
+            # that both see the same load on a shared machine.
+            name = f"pairsolve/auto/{m}x{n}/{kind}"
+            mine = ours_time(build, f"^{name}$")[name]
             C = benchmark_matrix(m, n, kind, build)
             seconds, optimum = scipy_time(C, LARGE_REPETITIONS if m * n > 10 ** 6 else REPETITIONS)
-            mine = ours[f"pairsolve/auto/{m}x{n}/{kind}"]
             ms = mine["real_time"]
             cost = mine["cost"]
             integers = kind.startswith("int")
@@ -102,8 +109,9 @@ def main():
                   f"  {engine:<7}{'yes' if same else 'NO: %r vs %r' % (cost, optimum)}",
                   flush=True)
     for kind in ["int1000", UNIFORM]:
-        plain = ours.get(f"pairsolve/plain/1000x1000/{kind}")
-        auto = ours.get(f"pairsolve/auto/1000x1000/{kind}")
+        both = ours_time(build, f"^pairsolve/(plain|auto)/1000x1000/{kind}$")
+        plain = both.get(f"pairsolve/plain/1000x1000/{kind}")
+        auto = both.get(f"pairsolve/auto/1000x1000/{kind}")
         if plain and auto:
             print(f"plain engine 1000x1000 {kind}: {plain['real_time']:.0f} ms, "
                   f"{plain['real_time'] / auto['real_time']:.1f} times the automatic engine's time")

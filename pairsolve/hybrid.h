@@ -117,9 +117,6 @@ int firstHybridZero(Exact &exact, int c, int from, int M) {
   double margin = exact.zeroMargin;
   for (int r = from; r < M; ++r) {
     double w = (exactRead(exact, column, r, c) - colPot) - exact.rowKey[r];
-#ifdef HYBRID_DEBUG
-    dbgSite = 1;
-#endif
     if (w <= margin && replayElement(*exact.replay, r, c) == 0.0) return r;
   }
   return M;
@@ -137,9 +134,6 @@ int hybridListedZero(Exact &exact, int c) {
     int r = exact.listedRow[first + k];
     if (exact.rowKey[r] == -kInf || (found != kNone && r > found)) continue;
     double w = (exact.listedCost[first + k] - exact.rowKey[r]) - colPot;
-#ifdef HYBRID_DEBUG
-    dbgSite = 2;
-#endif
     if (w <= exact.zeroMargin && replayElement(*exact.replay, r, c) == 0.0) found = r;
   }
   return found;
@@ -199,9 +193,6 @@ bool hybridStep5(Exact &exact, Marks &marks, Cursors &cursors, int *candidates) 
   double h = kInf;
   auto candidate = [&](int r, int c) {
     if (++count > cap) return;
-#ifdef HYBRID_DEBUG
-    dbgSite = 3;
-#endif
     double F = replayElement(replay, r, c);
     if (F < h) h = F;
   };
@@ -226,12 +217,6 @@ bool hybridStep5(Exact &exact, Marks &marks, Cursors &cursors, int *candidates) 
       }
     }
   }
-#ifdef HYBRID_DEBUG
-  if (count > cap || replay.exhausted || !std::isfinite(h))
-    fprintf(
-        stderr, "give up: step %ld count %d cap %d budget %ld h %g g %g theta %g T %g delta %g\n",
-        (long)exact.steps, count, cap, (long)replay.budget, h, g, theta, exact.total, replay.delta);
-#endif
   if (count > cap || replay.exhausted || !std::isfinite(h)) {
     replay.exhausted = true;
     return false;
@@ -308,9 +293,6 @@ struct HybridPhases {
     return nextZero(
         cursors, marks, c,
         [&state](int r, int k) {
-#ifdef HYBRID_DEBUG
-          dbgSite = 4;
-#endif
           return hybridWorking(state, r, k) <= state.zeroMargin &&
                  replayElement(*state.replay, r, k) == 0.0;
         },

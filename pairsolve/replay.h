@@ -22,12 +22,6 @@
 #include "basics.h"
 
 namespace {
-#ifdef HYBRID_DEBUG
-long dbgReplays, dbgFresh, dbgOps, dbgFreshOps;
-int dbgSite;
-long dbgWalk, dbgCalls;
-long dbgSiteFresh[8], dbgSiteOps[8];
-#endif
 
 // The unit roundoff of doubles: a sum or difference, rounded to nearest,
 // differs from the exact one by at most this times its magnitude.
@@ -228,9 +222,6 @@ inline int cacheSlotX(const Replay &replay, std::int64_t element) {
 // roundings run again, from the cached value when there is one.
 double replayElement(Replay &replay, int r, int c) {
   std::int64_t element = at(r, c, replay.M);
-#ifdef HYBRID_DEBUG
-  ++dbgCalls;
-#endif
   int slot = cacheSlotX(replay, element);
   double F;
   int t;
@@ -292,16 +283,6 @@ double replayElement(Replay &replay, int r, int c) {
       t = end;
     }
     replay.budget -= operations + rowCount + colCount + 1;
-#ifdef HYBRID_DEBUG
-    ++dbgReplays;
-    dbgOps += operations;
-    if (replay.cacheKey[slot] != element) {
-      ++dbgFresh;
-      dbgFreshOps += operations;
-      ++dbgSiteFresh[dbgSite];
-      dbgSiteOps[dbgSite] += operations;
-    }
-#endif
     replay.exhausted = replay.exhausted || replay.budget < 0;
     replay.cacheKey[slot] = element;
     replay.cacheValue[slot] = F;
