@@ -11,6 +11,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "basics.h"
 #include "exact_columns.h"
@@ -251,10 +256,24 @@ void exactReadIntoSlack(ExactOf<V> &exact, int c, int M) {
 template <class V>
 V exactLeastSlack(const ExactOf<V> &exact, int M) {
   V least = exactInf<V>();
-  if (exact.slackColumns > 0) {
-    for (int r = 0; r < M; ++r) {
-      if (exact.rowKey[r] != -exactInf<V>() && exact.slack[r] < least) least = exact.slack[r];
+  if (exact.slackColumns == 0) return least;
+  int r = 0;
+#if defined(__SSE2__)
+  if constexpr (std::is_same<V, double>::value) {
+    const __m128d covered = _mm_set1_pd(-kInf);
+    const __m128d infinity = _mm_set1_pd(kInf);
+    __m128d lanes = infinity;
+    for (; r + 2 <= M; r += 2) {
+      __m128d uncovered = _mm_cmpneq_pd(_mm_loadu_pd(exact.rowKey + r), covered);
+      __m128d slack = _mm_loadu_pd(exact.slack + r);
+      lanes = _mm_min_pd(
+          _mm_or_pd(_mm_and_pd(uncovered, slack), _mm_andnot_pd(uncovered, infinity)), lanes);
     }
+    least = lesserLane(lanes);
+  }
+#endif
+  for (; r < M; ++r) {
+    if (exact.rowKey[r] != -exactInf<V>() && exact.slack[r] < least) least = exact.slack[r];
   }
   return least;
 }

@@ -74,6 +74,10 @@
 #include <cmath>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "basics.h"
 #include "exact.h"
 #include "marks.h"
@@ -89,6 +93,9 @@ constexpr std::int64_t kReplayFloor = std::int64_t{1} << 20;
 // rows plus columns.
 constexpr int kLeastCandidateCap = 64;
 constexpr int kCandidateShare = 8;
+// Summary slots per column (exact_columns.h) when the plug-in's default is
+// asked for.
+constexpr int kHybridSummarySlots = 16;
 // Costs beyond this stay with the dense engine.
 constexpr double kHybridMagnitudeLimit = 0x1p1000;
 
@@ -110,12 +117,30 @@ inline double hybridWorking(const Exact &exact, int r, int c) {
 }
 
 // The first row r in [from, M) whose working cost is a zero of the steps,
-// or M: the rows within the margin are replayed.
+// or M: the rows within the margin are replayed. kSubstitute: C holds
+// non-finite costs.
+template <bool kSubstitute>
 int firstHybridZero(Exact &exact, int c, int from, int M) {
   const double *column = exact.C + at(0, c, M);
   double colPot = colPotNow(exact, c);
   double margin = exact.zeroMargin;
-  for (int r = from; r < M; ++r) {
+  int r = from;
+#if defined(__SSE2__)
+  const __m128d sub = _mm_set1_pd(exact.substitute);
+  const __m128d base = _mm_set1_pd(exact.colBase[c]);
+  const __m128d pot = _mm_set1_pd(colPot);
+  const __m128d limit = _mm_set1_pd(margin);
+  for (; r + 2 <= M; r += 2) {
+    __m128d reduced = _mm_sub_pd(
+        _mm_sub_pd(exactCosts<kSubstitute>(column + r, sub), _mm_loadu_pd(exact.rowBase + r)),
+        base);
+    __m128d w = _mm_sub_pd(_mm_sub_pd(reduced, pot), _mm_loadu_pd(exact.rowKey + r));
+    int near = _mm_movemask_pd(_mm_cmple_pd(w, limit));
+    if ((near & 1) && replayElement(*exact.replay, r, c) == 0.0) return r;
+    if ((near & 2) && replayElement(*exact.replay, r + 1, c) == 0.0) return r + 1;
+  }
+#endif
+  for (; r < M; ++r) {
     double w = (exactRead(exact, column, r, c) - colPot) - exact.rowKey[r];
     if (w <= margin && replayElement(*exact.replay, r, c) == 0.0) return r;
   }
@@ -296,7 +321,10 @@ struct HybridPhases {
           return hybridWorking(state, r, k) <= state.zeroMargin &&
                  replayElement(*state.replay, r, k) == 0.0;
         },
-        [&state, M](int k, int from) { return firstHybridZero(state, k, from, M); });
+        [&state, M](int k, int from) {
+          return state.anySubstitute ? firstHybridZero<true>(state, k, from, M)
+                                     : firstHybridZero<false>(state, k, from, M);
+        });
   }
 
   void uncovered(int c) {
@@ -307,9 +335,7 @@ struct HybridPhases {
     exactUncovered(exact, marks, cursors, c);
   }
 
-  bool step5() {
-    return hybridStep5(exact, marks, cursors, exact.replay->candidates);
-  }
+  bool step5() { return hybridStep5(exact, marks, cursors, exact.replay->candidates); }
 
   void endPhase(int starred) {
     Replay &replay = *exact.replay;
@@ -387,6 +413,9 @@ SolveOutcome solveHybrid(double *assignment, const double *C, int M, int N,
     }
     colBase[c] = wide ? 0.0 : least;
   }
+  // Off-grid costs, distances above all, cover a column's few least rows
+  // soon: more summary slots save reading columns.
+  if (slots == kSummarySlots) slots = kHybridSummarySlots;
   Exact exact = newExact(scratch, C, M, N, substitute, summary.anyNonFinite, slots);
   Replay replay = newReplay(scratch, C, M, N, substitute, rowBase, colBase);
   exact.replay = &replay;
