@@ -14,7 +14,7 @@
 // step 2a (cover starred columns) and step 5 (add h to the covered rows, then
 // subtract it from the uncovered columns). Among equal-cost assignments that
 // fixes which one is returned, and the floating-point operations fix every
-// working cost. Three engines make exactly those decisions, faster than a
+// working cost. Four engines make exactly those decisions, faster than a
 // literal transcription of the steps:
 //
 // - The dense engine works for every input. It keeps the working costs in a
@@ -37,6 +37,13 @@
 //   the exact engine's phases in int64 units of g, then checks in O(M + N)
 //   a condition under which the steps in doubles make the same decisions,
 //   and hands the costs to the dense engine when it fails (see grid.h).
+// - The hybrid engine serves the other real-valued inputs, Inf included
+//   (and NaN once forbidden): the exact engine's phases in doubles on the
+//   reduced costs of the steps, deciding each zero test and each least
+//   cost by a margin that bounds its own and the steps' rounding, or, where
+//   the margin is not clear, by replaying that element's floating-point
+//   operations from a log (see hybrid.h and replay.h); it hands heavily
+//   tied inputs to the dense engine.
 //
 // Control passes between the steps through loops, so the stack depth stays
 // constant however many transitions a solve takes.
@@ -53,6 +60,8 @@
 //   dense.h          the dense engine
 //   exact_columns.h  the exact engine's admission test and column summaries
 //   grid.h           the grid engine: admission, the check and its proof
+//   replay.h         the log of step 5s and covers, and an element's replay
+//   hybrid.h         the hybrid engine: margins, replays and their proof
 //   exact.h          the exact engine's phases
 //   solve.h          one solve: engine choice, substitute, NaN fallback, cost
 // This file holds the driver and the gateway. Checks and the driver return
