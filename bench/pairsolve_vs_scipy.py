@@ -97,7 +97,7 @@ def main():
             # Ours, then scipy, on the same matrix one right after the other, so
             # that both see the same load on a shared machine.
             name = f"pairsolve/auto/{m}x{n}/{kind}"
-            mine = ours_time(build, f"^{name}$")[name]
+            mine = ours_time(build, f"^{name}/")[name]
             C = benchmark_matrix(m, n, kind, build)
             seconds, optimum = scipy_time(C, LARGE_REPETITIONS if m * n > 10 ** 6 else REPETITIONS)
             ms = mine["real_time"]
@@ -109,7 +109,7 @@ def main():
                   f"  {engine:<7}{'yes' if same else 'NO: %r vs %r' % (cost, optimum)}",
                   flush=True)
     for kind in ["int1000", UNIFORM]:
-        both = ours_time(build, f"^pairsolve/(plain|auto)/1000x1000/{kind}$")
+        both = ours_time(build, f"^pairsolve/(plain|auto)/1000x1000/{kind}/")
         plain = both.get(f"pairsolve/plain/1000x1000/{kind}")
         auto = both.get(f"pairsolve/auto/1000x1000/{kind}")
         if plain and auto:
