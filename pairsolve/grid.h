@@ -132,7 +132,10 @@ bool gridAdmit(const double *C, int M, int N, double largest, double scale, Grid
     double columnLargest = -kInf;
     for (int r = 0; r < M; ++r) {
       double y = costs[r] * scale;
-      column = column && (y >= kGridShifter || (y + kGridShifter) - kGridShifter == y);
+      // A cost below g (one unit) that is not zero is off the grid: it
+      // may underflow to zero in units.
+      column = column && (y >= kGridShifter || (y + kGridShifter) - kGridShifter == y) &&
+               (y >= 1.0 || costs[r] == 0.0);
       if (wide) {
         least[r] = y < least[r] ? y : least[r];
         lineLargest[r] = y > lineLargest[r] ? y : lineLargest[r];

@@ -338,7 +338,8 @@ TEST(PairsolveEngines, MatchThePlainEngineOnLargerMatrices) {
 
 // The grid engine's edges, on matrices whose outcome is known: costs just
 // below Theta = 2^53 g are admitted and certified; a cost one grid step
-// finer than the largest allows is not admitted; h = Theta (T reaches
+// finer than the largest allows is not admitted, nor are costs so small
+// that they would underflow to zero units; h = Theta (T reaches
 // Theta) fails (B) but holds (A) when no row gains h; tiny costs beside
 // costs just below Theta, where a covered row gains h, fail both, and the
 // dense engine's result is returned. Each agrees with the plain engine.
@@ -354,6 +355,12 @@ TEST(PairsolveEngines, GridEngineEdges) {
       {"just below Theta", {1.0 - g, 0.5, 2 * g, 1.0 - 2 * g}, 2, 2, true, true},
       {"Theta itself and one g", {theta, g, g, theta, theta, 0.0}, 2, 3, true, true},
       {"finer than the grid of the largest", {1.0 + 2 * g, 0x1p-60, 0.5, 0.25}, 2, 2, false, false},
+      {"so tiny beside the largest that they underflow to zero units",
+       {0x1p-999, 0x1.2p-999, 0x1p-1000, 0x1p993, 0x1.8p993, 0x1.1p-999},
+       1,
+       6,
+       false,
+       false},
       {"h equal to Theta, no row gains it", {theta, theta, 0.0, 0.0}, 2, 2, true, true},
       {"tiny beside costs just below Theta",
        {2 * g, theta - 3 * g, theta - 3 * g, 2 * g, theta, theta - g},
