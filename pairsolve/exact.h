@@ -491,6 +491,7 @@ ExactOf<V> newExact(Scratch &scratch, const double *C, int M, int N, V substitut
   exact.rowBase = nullptr;
   exact.colBase = nullptr;
   exact.zeroMargin = 0;
+  exact.nanInPlace = false;
   return exact;
 }
 

@@ -166,6 +166,7 @@ struct ExactOf {
   const double *rowBase;
   const double *colBase;
   V zeroMargin;
+  bool nanInPlace;  // hybrid engine: NaN costs are read as NaN, not the substitute
 };
 
 using Exact = ExactOf<double>;
@@ -226,11 +227,13 @@ inline V exactCost(const ExactOf<V> &exact, std::int64_t i) {
 // hybrid engine reads the reduced cost.
 template <class V>
 inline V exactRead(const ExactOf<V> &exact, const double *column, int r, int c) {
-  V x = exactValue(exact, column[r]);
   if constexpr (std::is_same<V, double>::value) {
-    if (exact.replay != nullptr) return (x - exact.rowBase[r]) - exact.colBase[c];
+    if (exact.replay != nullptr) {
+      double x = hybridCost(column[r], exact.substitute, exact.nanInPlace);
+      return (x - exact.rowBase[r]) - exact.colBase[c];
+    }
   }
-  return x;
+  return exactValue(exact, column[r]);
 }
 
 #if defined(__SSE2__)
@@ -242,6 +245,17 @@ inline __m128d exactCosts(const double *p, __m128d substitute) {
   if (!kSubstitute) return x;
   __m128d finite = _mm_cmpeq_pd(_mm_sub_pd(x, x), _mm_setzero_pd());
   return _mm_or_pd(_mm_and_pd(finite, x), _mm_andnot_pd(finite, substitute));
+}
+
+// Two costs as the hybrid engine reads them (hybridCost); keepNaN is all
+// ones when NaN stays in place, else zero.
+template <bool kSubstitute>
+inline __m128d hybridCosts(const double *p, __m128d substitute, __m128d keepNaN) {
+  __m128d x = _mm_loadu_pd(p);
+  if (!kSubstitute) return x;
+  __m128d keep = _mm_or_pd(_mm_cmpeq_pd(_mm_sub_pd(x, x), _mm_setzero_pd()),
+                           _mm_and_pd(_mm_cmpunord_pd(x, x), keepNaN));
+  return _mm_or_pd(_mm_and_pd(keep, x), _mm_andnot_pd(keep, substitute));
 }
 #endif
 
@@ -446,27 +460,32 @@ void exactReadColumn(ExactOf<V> &exact, int c, int M) {
   V colPot = kSlack ? colPotNow(exact, c) : V{0};  // slacks are read in the phases only
   int r = 0;
   if (M <= build.slots) {
-    // Every row is listed.
+    // Every row is listed, but those whose cost the hybrid engine reads as
+    // NaN (never a zero, never the least, and unordered).
     for (; r < M; ++r) {
       V reduced = exactRead(exact, costs, r, c) - rowPot[r];
       if (kSlack && reduced - colPot < slack[r]) slack[r] = reduced - colPot;
-      build.row[r] = r;
-      build.reduced[r] = reduced;
+      if (!(reduced == reduced)) continue;
+      build.row[build.count] = r;
+      build.reduced[build.count] = reduced;
+      ++build.count;
     }
-    build.count = M;
   }
 #if defined(__SSE2__)
   if constexpr (std::is_same<V, double>::value) {
     const __m128d sub = _mm_set1_pd(exact.substitute);
     const __m128d pot = _mm_set1_pd(colPot);
     const __m128d columnBase = _mm_set1_pd(kBase ? exact.colBase[c] : 0.0);
+    const __m128d keepNaN = _mm_castsi128_pd(_mm_set1_epi64x(exact.nanInPlace ? -1 : 0));
     const __m128d infinity = _mm_set1_pd(kInf);
     __m128d limit = _mm_set1_pd(build.threshold);
     __m128d lowTails = infinity;
     __m128d highTails = lowTails;
     for (; r + 4 <= M; r += 4) {
-      __m128d lowCosts = exactCosts<kSubstitute>(costs + r, sub);
-      __m128d highCosts = exactCosts<kSubstitute>(costs + r + 2, sub);
+      __m128d lowCosts = kBase ? hybridCosts<kSubstitute>(costs + r, sub, keepNaN)
+                               : exactCosts<kSubstitute>(costs + r, sub);
+      __m128d highCosts = kBase ? hybridCosts<kSubstitute>(costs + r + 2, sub, keepNaN)
+                                : exactCosts<kSubstitute>(costs + r + 2, sub);
       if (kBase) {
         lowCosts = _mm_sub_pd(_mm_sub_pd(lowCosts, _mm_loadu_pd(exact.rowBase + r)), columnBase);
         highCosts =

@@ -128,12 +128,13 @@ int firstHybridZero(Exact &exact, int c, int from, int M) {
 #if defined(__SSE2__)
   const __m128d sub = _mm_set1_pd(exact.substitute);
   const __m128d base = _mm_set1_pd(exact.colBase[c]);
+  const __m128d keepNaN = _mm_castsi128_pd(_mm_set1_epi64x(exact.nanInPlace ? -1 : 0));
   const __m128d pot = _mm_set1_pd(colPot);
   const __m128d limit = _mm_set1_pd(margin);
   for (; r + 2 <= M; r += 2) {
-    __m128d reduced = _mm_sub_pd(
-        _mm_sub_pd(exactCosts<kSubstitute>(column + r, sub), _mm_loadu_pd(exact.rowBase + r)),
-        base);
+    __m128d reduced = _mm_sub_pd(_mm_sub_pd(hybridCosts<kSubstitute>(column + r, sub, keepNaN),
+                                            _mm_loadu_pd(exact.rowBase + r)),
+                                 base);
     __m128d w = _mm_sub_pd(_mm_sub_pd(reduced, pot), _mm_loadu_pd(exact.rowKey + r));
     int near = _mm_movemask_pd(_mm_cmple_pd(w, limit));
     if ((near & 1) && replayElement(*exact.replay, r, c) == 0.0) return r;
@@ -352,6 +353,7 @@ Replay newReplay(Scratch &scratch, const double *C, int M, int N, double substit
   replay.M = M;
   replay.N = N;
   replay.substitute = substitute;
+  replay.nanInPlace = false;
   replay.rowBase = rowBase;
   replay.colBase = colBase;
   replay.scratch = &scratch;
@@ -383,50 +385,63 @@ Replay newReplay(Scratch &scratch, const double *C, int M, int N, double substit
 }
 
 // Solves C with the hybrid engine: inexact when it does not take the costs
-// (NaN left in place, costs or substitute beyond 2^1000) or hands them on
-// (see Limits above); otherwise writes the assignment vector.
+// (costs or substitute beyond 2^1000) or hands them on (see Limits above);
+// otherwise writes the assignment vector when the steps complete. With NaN
+// left in place (not nanForbidden) NaN costs are read as NaN, as the steps
+// read them: never a zero, never the least cost; and a solve the steps
+// cannot complete is reported stuck, as theirs (then NaN is forbidden and
+// the costs solved again). Without NaN in place it hands a stuck solve to
+// the dense engine, which decides.
 SolveOutcome solveHybrid(double *assignment, const double *C, int M, int N,
                          const CostSummary &summary, double substitute, bool nanForbidden,
                          int slots) {
-  if (M == 0 || N == 0 || (summary.anyNaN && !nanForbidden)) return SolveOutcome::inexact;
+  if (M == 0 || N == 0) return SolveOutcome::inexact;
   if (!(summary.largestFinite <= kHybridMagnitudeLimit) ||
       (summary.anyNonFinite && !(substitute <= kHybridMagnitudeLimit))) {
     return SolveOutcome::inexact;
   }
+  bool nanInPlace = summary.anyNaN && !nanForbidden;
   Scratch scratch;
   bool wide = M <= N;
   double *rowBase = scratch.take<double>(M);
   double *colBase = scratch.take<double>(N);
-  // The reduction's line minima, as the steps take them (the substitute
-  // standing for every non-finite cost).
-  for (int r = 0; r < M; ++r) rowBase[r] = wide ? kInf : 0.0;
+  // The reduction's line minima as the steps take them: from the line's
+  // first cost on, a cost replaces the minimum when it is less (so a NaN
+  // first cost stays the minimum of its line).
   for (int c = 0; c < N; ++c) {
     const double *column = C + at(0, c, M);
-    double least = kInf;
+    double least = hybridCost(column[0], substitute, nanInPlace);
     for (int r = 0; r < M; ++r) {
-      double x = std::isfinite(column[r]) ? column[r] : substitute;
+      double x = hybridCost(column[r], substitute, nanInPlace);
       if (wide) {
-        if (x < rowBase[r]) rowBase[r] = x;
+        if (c == 0 || x < rowBase[r]) rowBase[r] = x;
       } else if (x < least) {
         least = x;
       }
     }
     colBase[c] = wide ? 0.0 : least;
   }
+  if (!wide) {
+    for (int r = 0; r < M; ++r) rowBase[r] = 0.0;
+  }
   // Off-grid costs, distances above all, cover a column's few least rows
   // soon: more summary slots save reading columns.
   if (slots == kSummarySlots) slots = kHybridSummarySlots;
   Exact exact = newExact(scratch, C, M, N, substitute, summary.anyNonFinite, slots);
   Replay replay = newReplay(scratch, C, M, N, substitute, rowBase, colBase);
+  replay.nanInPlace = nanInPlace;
   exact.replay = &replay;
   exact.rowBase = rowBase;
   exact.colBase = colBase;
+  exact.nanInPlace = nanInPlace;
   for (int r = 0; r < M; ++r) exact.rowPot[r] = 0.0;
   for (int c = 0; c < N; ++c) exact.colPot[c] = 0.0;
   Marks marks = newMarks(scratch, M, N);
   SolveOutcome outcome = runExact<HybridPhases>(exact, scratch, marks, M, N);
-  if (outcome != SolveOutcome::complete || replay.exhausted) return SolveOutcome::inexact;
-  buildassignmentvector(assignment, marks);
+  if (replay.exhausted || (outcome == SolveOutcome::stuck && !nanInPlace)) {
+    return SolveOutcome::inexact;
+  }
+  if (outcome == SolveOutcome::complete) buildassignmentvector(assignment, marks);
   return outcome;
 }
 

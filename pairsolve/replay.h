@@ -142,7 +142,8 @@ void addEvent(LineEvents &events, Scratch &scratch, const Growing<int> &phaseSta
 struct Replay {
   const double *C;
   int M, N;
-  double substitute;  // stands for every non-finite cost
+  double substitute;  // stands for every non-finite cost (but NaN when nanInPlace)
+  bool nanInPlace;
   // R0 = (cost - rowBase[r]) - colBase[c]: one of them is zero, the other
   // the line's least cost (the reduction of the steps, rounded as they
   // round it).
@@ -175,10 +176,16 @@ struct Replay {
   int *candidates;  // room for M rows: a step 5's candidate zero rows
 };
 
+// A cost as the steps read it: NaN stays NaN when nanInPlace (the first
+// solve, which leaves NaN in place), and the other non-finite costs are the
+// substitute.
+inline double hybridCost(double x, double substitute, bool nanInPlace) {
+  return std::isfinite(x) || (nanInPlace && x != x) ? x : substitute;
+}
+
 // The reduced cost of (r, c) as the steps compute it.
 inline double reducedCost(const Replay &replay, int r, int c) {
-  double x = replay.C[at(r, c, replay.M)];
-  if (!std::isfinite(x)) x = replay.substitute;
+  double x = hybridCost(replay.C[at(r, c, replay.M)], replay.substitute, replay.nanInPlace);
   return (x - replay.rowBase[r]) - replay.colBase[c];
 }
 
