@@ -60,14 +60,24 @@
 //      zero. Such an element has W <= margin(0), so D1 finds it wherever
 //      step 3 searches: unstarred columns known to hold no zero are searched
 //      again when a phase begins if their bound is within zeroMargin.
+//  D4. NaN left in place (the first solve of costs holding NaN): the
+//      engine reads NaN where the steps do (the reduction takes each line's
+//      minimum as they do, from its first cost on, so a NaN first cost
+//      makes the whole line NaN), every comparison with NaN is false in
+//      both, so such an element is never a zero, never the least cost, and
+//      never listed in a summary.
 // By induction the stars, primes, covers and every h are the steps', hence
-// the assignment, and its cost, summed from C in row order.
+// the assignment, and its cost, summed from C in row order; and a solve the
+// steps cannot complete (more step 5s than stars in one phase, or no finite
+// least cost) is one the engine cannot complete either.
 //
 // Limits: costs beyond 2^1000 (and a substitute beyond it) stay with the
 // dense engine, so no sum overflows. A step 5 that would replay more than
 // its cap of candidates, or replay work beyond a budget proportional to
-// the matrix, ends the solve: the dense engine solves again. Scratch is
-// O(M + N) plus the log (one entry per step 5 and per row covered).
+// the matrix, ends the solve: the dense engine solves again; so does a
+// solve that cannot complete while no NaN is in place (only overflowing
+// costs could do that, and the dense engine decides). Scratch is O(M + N)
+// plus the log (one entry per step 5 and per row covered).
 #ifndef PAIRSOLVE_HYBRID_H
 #define PAIRSOLVE_HYBRID_H
 
