@@ -421,6 +421,22 @@ void summaryInsert(SummaryBuild<V> &build, int r, V reduced) {
   if (build.count == build.slots) {
     int largest = 0;
     V threshold = build.reduced[0];
+#if defined(__SSE2__)
+    if constexpr (std::is_same<V, double>::value) {
+      if (build.slots % 2 == 0) {
+        // The largest value two lanes at a time, then its first slot.
+        __m128d most = _mm_loadu_pd(build.reduced);
+        for (int k = 2; k < build.slots; k += 2) {
+          most = _mm_max_pd(_mm_loadu_pd(build.reduced + k), most);
+        }
+        V value = largerLane(most);
+        while (!(build.reduced[largest] == value)) ++largest;
+        build.largest = largest;
+        build.threshold = build.reduced[largest];
+        return;
+      }
+    }
+#endif
     for (int k = 1; k < build.slots; ++k) {
       bool larger = build.reduced[k] > threshold;
       largest = larger ? k : largest;
