@@ -136,10 +136,11 @@ enum class Kind {
   logUniform,     // 10^U(-3, 3)
   // then those built to make ties or rounding decide.
   latticeDistances,  // distances between points of a small integer lattice: exact ties
-  absorbOffGrid,     // tiny costs (1e-17 U) beside costs near 1 or 1e3: (w + h) - h absorbs w
-  oneUlpApart,       // multiples of 0.1, some one ulp up or down: assignments one ulp apart
-  fewLevelsOffGrid,  // two to five of 0.1, 1/3, 0.7, 0.3, 0: heavy ties off the grid
-  withNaNOffGrid,    // off-grid costs with NaN and Inf
+  absorbOffGrid,     // tiny costs (1e-17 U) beside a few levels near 1 or 1e3: the large
+                     // ones tie, and (w + h) - h, absorbing w, decides
+  oneUlpApart,       // multiples of 0.1 up to 3, some one ulp off: assignments one ulp apart
+  fewLevelsOffGrid,  // two to seven of 0.1, 0.7, 1/3, 2.3, 0.3, 1.1, 0: heavy ties
+  withNaNOffGrid,    // uniform times 100 or multiples of 0.1, with NaN and Inf
   count
 };
 
@@ -256,9 +257,9 @@ std::vector<double> randomMatrix(std::mt19937_64 &rng, Kind kind, int M, int N) 
   double theta = std::ldexp(g, 53);
   auto bits53 = [&rng]() { return static_cast<double>(rng() >> 11); };  // [0, 2^53)
   static const double kLevels[] = {0.0, 1.0, 0x1p52, 0x1p53 - 1.0, 0x1p53};
-  // The off-grid families' levels, and the magnitude of the large costs
-  // beside which tiny ones are absorbed.
-  static const double kOffGridLevels[] = {0.1, 1.0 / 3.0, 0.7, 0.3, 0.0};
+  // The off-grid families' levels, and the magnitude of the costs beside
+  // which tiny ones are absorbed.
+  static const double kOffGridLevels[] = {0.1, 0.7, 1.0 / 3.0, 2.3, 0.3, 1.1, 0.0};
   double large = tieRange % 2 == 0 ? 1.0 : 1e3;
   switch (kind) {
     case Kind::euclid2: return pointDistances(rng, 2, M, N, 0);
@@ -315,18 +316,18 @@ std::vector<double> randomMatrix(std::mt19937_64 &rng, Kind kind, int M, int N) 
       case Kind::scaled100: x = unit(rng) * 100.0; break;
       case Kind::logUniform: x = std::pow(10.0, unit(rng) * 6.0 - 3.0); break;
       case Kind::absorbOffGrid:
-        x = u < share ? 1e-17 * unit(rng) : large * (0.5 + unit(rng));
+        x = u < share ? 1e-17 * unit(rng) : large * (1.0 + 0.1 * integer(tieRange + 2));
         break;
       case Kind::oneUlpApart:
-        x = 0.1 * (1.0 + integer(tieRange + 2));
+        x = 0.1 * integer(30);
         x = u < 0.3 ? std::nextafter(x, 0.0) : (u < 0.6 ? std::nextafter(x, 2.0 * x) : x);
         break;
-      case Kind::fewLevelsOffGrid: x = kOffGridLevels[rng() % (2 + tieRange % 4)]; break;
+      case Kind::fewLevelsOffGrid: x = kOffGridLevels[rng() % (2 + tieRange % 6)]; break;
       case Kind::withNaNOffGrid:
-        x = u < share ? NAN
-                      : (u < share * 1.25
-                             ? INFINITY
-                             : (tieRange % 2 == 0 ? 100.0 * unit(rng) : kOffGridLevels[rng() % 4]));
+        x = u < share
+                ? NAN
+                : (u < share * 1.25 ? INFINITY
+                                    : (tieRange % 2 == 0 ? 100.0 * unit(rng) : 0.1 * integer(30)));
         break;
       case Kind::euclid2:
       case Kind::euclid10:
