@@ -1,11 +1,14 @@
 // The engines of pairsolve against the plain engine (pairsolve_plain.h): on
 // many random matrices every engine must reach the same outcome, the same
 // assignment and the same cost bits; and every worked example of the case
-// file must hold on every engine, called directly. Each engine also runs
-// with its per-column structures made as small as they go (one summary
-// slot, one zero candidate, a log that holds one phase), so that the paths
-// taken when they overflow (reading or scanning the column, catching up
-// every column) run on most matrices.
+// file must hold on every engine, called directly. The automatic choice
+// must also reach the engine meant for each family: the grid engine for
+// rand-like grids, the hybrid engine for distances and other real-valued
+// costs off every grid. Each engine also runs with its per-column
+// structures made as small as they go (one summary slot, one zero
+// candidate, a log that holds one phase), so that the paths taken when
+// they overflow (reading or scanning the column, catching up every column)
+// run on most matrices.
 //
 // TOOLBOX_TEST_SCALE (a positive integer, default 1) multiplies the number
 // of random matrices.
@@ -46,7 +49,7 @@ Result runEngine(const std::vector<double> &C, int M, int N, Engine engine,
   return result;
 }
 
-// The engine choices every matrix goes through: the three as the plug-in
+// The engine choices every matrix goes through: the four as the plug-in
 // sizes them, then each with the smallest structures.
 struct Choice {
   const char *name;
@@ -69,7 +72,9 @@ std::vector<Choice> engineChoices() {
           {"exact, two summary slots", Engine::exact, twoSlots},
           {"grid", Engine::grid, Capacities()},
           {"grid, one summary slot", Engine::grid, oneSlot},
-          {"dense, one zero candidate, one-phase log", Engine::dense, smallDense}};
+          {"dense, one zero candidate, one-phase log", Engine::dense, smallDense},
+          {"hybrid", Engine::hybrid, Capacities()},
+          {"hybrid, one summary slot", Engine::hybrid, oneSlot}};
 }
 
 Result runPlain(const std::vector<double> &C, int M, int N) {
@@ -121,15 +126,121 @@ enum class Kind {
   absorb,        // a few g beside costs near Theta / 2 and Theta: (w + h) - h absorbs w
   fewLevels,     // levels 0, g, Theta / 2, Theta - g, Theta: ties and h near Theta
   oneUnitApart,  // costs near Theta that differ by a unit: assignments one unit apart
+  // The hybrid engine's inputs: real-valued costs off every grid the exact
+  // and grid engines take. First the realistic ones,
+  euclid2,        // distances between random points of the unit square
+  euclid10,       // the same in the 10-D unit cube
+  euclid2Gated,   // euclid2 with Inf beyond a gate: a few finite pairs per row, some rows none
+  euclid10Gated,  // the same in 10-D
+  scaled100,      // uniform [0, 1) times 100
+  logUniform,     // 10^U(-3, 3)
+  // then those built to make ties or rounding decide.
+  latticeDistances,  // distances between points of a small integer lattice: exact ties
+  absorbOffGrid,     // tiny costs (1e-17 U) beside a few levels near 1 or 1e3: the large
+                     // ones tie, and (w + h) - h, absorbing w, decides
+  oneUlpApart,       // multiples of 0.1 up to 3, some one ulp off: assignments one ulp apart
+  fewLevelsOffGrid,  // two to seven of 0.1, 0.7, 1/3, 2.3, 0.3, 1.1, 0: heavy ties
+  withNaNOffGrid,    // uniform times 100 or multiples of 0.1, with NaN and Inf
   count
 };
 
 const char *kindName(Kind kind) {
   static const char *const names[] = {
-      "smallIntegers", "integers",    "forbidden",  "withNaN", "tenths",    "scaledUp",
-      "scaledDown",    "nearLimit",   "uniform",    "huge",    "twoScales", "oddHuge",
-      "gridUniform",   "bigIntegers", "belowTheta", "absorb",  "fewLevels", "oneUnitApart"};
+      "smallIntegers", "integers",      "forbidden",        "withNaN",       "tenths",
+      "scaledUp",      "scaledDown",    "nearLimit",        "uniform",       "huge",
+      "twoScales",     "oddHuge",       "gridUniform",      "bigIntegers",   "belowTheta",
+      "absorb",        "fewLevels",     "oneUnitApart",     "euclid2",       "euclid10",
+      "euclid2Gated",  "euclid10Gated", "scaled100",        "logUniform",    "latticeDistances",
+      "absorbOffGrid", "oneUlpApart",   "fewLevelsOffGrid", "withNaNOffGrid"};
+  static_assert(sizeof names / sizeof names[0] == static_cast<size_t>(Kind::count),
+                "a name for every kind");
   return names[static_cast<int>(kind)];
+}
+
+bool gridKind(Kind kind) {
+  return kind >= Kind::gridUniform && kind <= Kind::oneUnitApart;
+}
+
+bool offGridKind(Kind kind) {
+  return kind >= Kind::euclid2 && kind < Kind::count;
+}
+
+// The off-grid families of real-valued costs as applications make them.
+bool realisticOffGridKind(Kind kind) {
+  return kind >= Kind::euclid2 && kind <= Kind::logUniform;
+}
+
+// The engine choices of the off-grid families. The grid engine turns
+// nearly all of them away and hands them to the dense engine, which the
+// dense choice runs already; the dense engine's smallest structures are
+// exercised by the other families. So these run the automatic choice, the
+// dense and exact engines, and the hybrid engine in both sizes.
+std::vector<Choice> offGridChoices() {
+  std::vector<Choice> choices;
+  for (const Choice &choice : engineChoices()) {
+    bool defaultSize = choice.capacities.summarySlots == kSummarySlots &&
+                       choice.capacities.zeroSlots == kZeroSlots;
+    if (choice.engine == Engine::hybrid || (defaultSize && choice.engine != Engine::grid)) {
+      choices.push_back(choice);
+    }
+  }
+  return choices;
+}
+
+// The Euclidean distances between M points (the rows) and N points (the
+// columns) of the given dimension, each point's coordinates in a row of
+// `rows` or `columns`.
+std::vector<double> distances(const std::vector<double> &rows, const std::vector<double> &columns,
+                              int dimension, int M, int N) {
+  std::vector<double> C(static_cast<size_t>(M) * N);
+  for (int c = 0; c < N; ++c) {
+    for (int r = 0; r < M; ++r) {
+      double sum = 0.0;
+      for (int d = 0; d < dimension; ++d) {
+        double step = rows[static_cast<size_t>(r) * dimension + d] -
+                      columns[static_cast<size_t>(c) * dimension + d];
+        sum += step * step;
+      }
+      C[r + static_cast<size_t>(M) * c] = std::sqrt(sum);
+    }
+  }
+  return C;
+}
+
+// Distances between M random points and N random points of the unit cube
+// of the given dimension. With a gate, a distance beyond it becomes Inf (a
+// forbidden pair); the gate is the distance that keeps on average `perLine`
+// finite pairs in each row of a wide matrix (each column of a tall one), so
+// most lines keep several and a line of points far from the others keeps
+// none.
+std::vector<double> pointDistances(std::mt19937_64 &rng, int dimension, int M, int N, int perLine) {
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::vector<double> rows(static_cast<size_t>(M) * dimension);
+  std::vector<double> columns(static_cast<size_t>(N) * dimension);
+  for (double &x : rows) x = unit(rng);
+  for (double &x : columns) x = unit(rng);
+  std::vector<double> C = distances(rows, columns, dimension, M, N);
+  if (perLine > 0 && !C.empty()) {
+    size_t length = static_cast<size_t>(std::max(M, N));
+    size_t kept = std::min(C.size(), (C.size() * perLine + length - 1) / length);
+    std::vector<double> sorted = C;
+    std::nth_element(sorted.begin(), sorted.begin() + (kept - 1), sorted.end());
+    double gate = sorted[kept - 1];
+    for (double &x : C) x = x > gate ? INFINITY : x;
+  }
+  return C;
+}
+
+// Distances between M and N points drawn from the integer lattice
+// {0..side}^dimension: equal distances are equal bits, and most are square
+// roots off every grid.
+std::vector<double> latticeDistances(std::mt19937_64 &rng, int dimension, int side, int M, int N) {
+  std::uniform_int_distribution<int> coordinate(0, side);
+  std::vector<double> rows(static_cast<size_t>(M) * dimension);
+  std::vector<double> columns(static_cast<size_t>(N) * dimension);
+  for (double &x : rows) x = coordinate(rng);
+  for (double &x : columns) x = coordinate(rng);
+  return distances(rows, columns, dimension, M, N);
 }
 
 std::vector<double> randomMatrix(std::mt19937_64 &rng, Kind kind, int M, int N) {
@@ -146,6 +257,20 @@ std::vector<double> randomMatrix(std::mt19937_64 &rng, Kind kind, int M, int N) 
   double theta = std::ldexp(g, 53);
   auto bits53 = [&rng]() { return static_cast<double>(rng() >> 11); };  // [0, 2^53)
   static const double kLevels[] = {0.0, 1.0, 0x1p52, 0x1p53 - 1.0, 0x1p53};
+  // The off-grid families' levels, and the magnitude of the costs beside
+  // which tiny ones are absorbed.
+  static const double kOffGridLevels[] = {0.1, 0.7, 1.0 / 3.0, 2.3, 0.3, 1.1, 0.0};
+  double large = tieRange % 2 == 0 ? 1.0 : 1e3;
+  switch (kind) {
+    case Kind::euclid2: return pointDistances(rng, 2, M, N, 0);
+    case Kind::euclid10: return pointDistances(rng, 10, M, N, 0);
+    case Kind::euclid2Gated: return pointDistances(rng, 2, M, N, 2 + static_cast<int>(rng() % 6));
+    case Kind::euclid10Gated: return pointDistances(rng, 10, M, N, 2 + static_cast<int>(rng() % 6));
+    case Kind::latticeDistances:
+      return latticeDistances(rng, 2 + static_cast<int>(rng() % 2), 1 + static_cast<int>(rng() % 5),
+                              M, N);
+    default: break;
+  }
   std::vector<double> C(static_cast<size_t>(M) * N);
   for (double &x : C) {
     double u = unit(rng);
@@ -188,6 +313,27 @@ std::vector<double> randomMatrix(std::mt19937_64 &rng, Kind kind, int M, int N) 
       case Kind::oneUnitApart:
         x = theta - g * integer(1 + tieRange % 3) * (u < 0.5 ? 1.0 : 0x1p40);
         break;
+      case Kind::scaled100: x = unit(rng) * 100.0; break;
+      case Kind::logUniform: x = std::pow(10.0, unit(rng) * 6.0 - 3.0); break;
+      case Kind::absorbOffGrid:
+        x = u < share ? 1e-17 * unit(rng) : large * (1.0 + 0.1 * integer(tieRange + 2));
+        break;
+      case Kind::oneUlpApart:
+        x = 0.1 * integer(30);
+        x = u < 0.3 ? std::nextafter(x, 0.0) : (u < 0.6 ? std::nextafter(x, 2.0 * x) : x);
+        break;
+      case Kind::fewLevelsOffGrid: x = kOffGridLevels[rng() % (2 + tieRange % 6)]; break;
+      case Kind::withNaNOffGrid:
+        x = u < share
+                ? NAN
+                : (u < share * 1.25 ? INFINITY
+                                    : (tieRange % 2 == 0 ? 100.0 * unit(rng) : 0.1 * integer(30)));
+        break;
+      case Kind::euclid2:
+      case Kind::euclid10:
+      case Kind::euclid2Gated:
+      case Kind::euclid10Gated:
+      case Kind::latticeDistances:
       case Kind::count: break;
     }
   }
@@ -203,7 +349,51 @@ struct Tally {
       0;  // of those, the ones whose check held (the others went to the dense engine)
   long automaticGrid = 0;  // matrices the automatic choice solved with the grid engine
   long mismatches = 0;     // engine results that differ from the plain engine's
+  // Matrices whose first stars leave work for the phases, and of those the
+  // ones the automatic choice solved with the hybrid and with the dense
+  // engine (the rest, the exact or the grid engine took).
+  long beyondFirstStars = 0;
+  long automaticHybrid = 0;
+  long automaticDense = 0;
 };
+
+// Whether the first stars already complete the solve of C (every matrix
+// of one row or column, and many small ones): then any engine finishes
+// without a step 5, and which one the automatic choice used says nothing.
+// The model of the steps' start: Inf and -Inf become the substitute, each
+// line (rows when M <= N, else columns) is reduced by its least cost, a
+// working cost is a zero when it compares equal to 0 (never NaN, nor
+// Inf - Inf), and each line in turn stars its first zero in a line not yet
+// starred.
+bool firstStarsComplete(const std::vector<double> &C, int M, int N) {
+  if (M == 0 || N == 0) return true;
+  double largest = -1.0;
+  for (double x : C) {
+    if (std::isfinite(x)) largest = std::max(largest, x);
+  }
+  if (largest == -1.0) return true;  // nothing finite: no pairs
+  double substitute = largest > 0.0 ? (largest * 10.0) * static_cast<double>(C.size()) : 10.0;
+  bool byRows = M <= N;
+  int lines = byRows ? M : N, length = byRows ? N : M;
+  std::vector<char> starred(length, 0);
+  int stars = 0;
+  for (int i = 0; i < lines; ++i) {
+    auto cost = [&](int j) {
+      double x = byRows ? C[i + static_cast<size_t>(M) * j] : C[j + static_cast<size_t>(M) * i];
+      return std::isinf(x) ? substitute : x;
+    };
+    double least = cost(0);
+    for (int j = 1; j < length; ++j) least = cost(j) < least ? cost(j) : least;
+    for (int j = 0; j < length; ++j) {
+      if (!starred[j] && cost(j) - least == 0.0) {
+        starred[j] = 1;
+        ++stars;
+        break;
+      }
+    }
+  }
+  return stars == lines;
+}
 
 // What the grid engine's check found on C (admitted, certified).
 GridReport gridReport(const std::vector<double> &C, int M, int N) {
@@ -222,7 +412,7 @@ void compareEngines(const std::vector<double> &C, int M, int N, Kind kind, Tally
   Result expected = runPlain(C, M, N);
   ++tally.matrices;
   tally.stuck += expected.outcome == SolveOutcome::stuck;
-  std::vector<Choice> choices = engineChoices();
+  std::vector<Choice> choices = offGridKind(kind) ? offGridChoices() : engineChoices();
   for (size_t i = 0; i < choices.size(); ++i) {
     const Choice &choice = choices[i];
     Engine solvedBy = Engine::automatic;
@@ -232,6 +422,11 @@ void compareEngines(const std::vector<double> &C, int M, int N, Kind kind, Tally
       tally.exactSolves += choice.capacities.summarySlots == kSummarySlots;
     }
     tally.automaticGrid += choice.engine == Engine::automatic && solvedBy == Engine::grid;
+    if (choice.engine == Engine::automatic && !firstStarsComplete(C, M, N)) {
+      ++tally.beyondFirstStars;
+      tally.automaticHybrid += solvedBy == Engine::hybrid;
+      tally.automaticDense += solvedBy == Engine::dense;
+    }
     // Every mismatch is counted (so that a wrong build shows how many it
     // makes); the first few are reported in full.
     bool same = actual.outcome == expected.outcome && actual.assignment == expected.assignment &&
@@ -278,25 +473,29 @@ void randomShape(std::mt19937_64 &rng, int &M, int &N) {
 
 TEST(PairsolveEngines, MatchThePlainEngineOnRandomMatrices) {
   std::mt19937_64 rng(0x5eed2026);
-  // Half as many of each of the six grid families: the suite stays within
+  // Half as many of each of the six grid families, a quarter as many of
+  // each off-grid family (on fewer engine choices): the suite stays within
   // a few minutes in the sanitizer build at CI's scale.
   int perKind = 5000 * testScale();
   int perGridKind = perKind / 2;
+  int perOffGridKind = perKind / 4;
   Tally total;
   for (int k = 0; k < static_cast<int>(Kind::count); ++k) {
     Kind kind = static_cast<Kind>(k);
     Tally tally;
-    int count = kind >= Kind::gridUniform ? perGridKind : perKind;
+    int count = gridKind(kind) ? perGridKind : (offGridKind(kind) ? perOffGridKind : perKind);
     for (int i = 0; i < count && !HasFatalFailure(); ++i) {
       int M, N;
       randomShape(rng, M, N);
       compareEngines(randomMatrix(rng, kind, M, N), M, N, kind, tally);
     }
     std::printf(
-        "%-14s %7ld matrices, exact engine on %7ld, grid engine admits %7ld, "
-        "certifies %7ld (automatic: %7ld), plain engine stuck on %ld, mismatches %ld\n",
+        "%-16s %7ld matrices, exact engine on %7ld, grid engine admits %7ld, "
+        "certifies %7ld (automatic: %7ld), beyond the first stars %7ld (automatic: hybrid "
+        "engine on %7ld, dense on %7ld), plain engine stuck on %ld, mismatches %ld\n",
         kindName(kind), tally.matrices, tally.exactSolves, tally.gridAdmitted, tally.gridCertified,
-        tally.automaticGrid, tally.stuck, tally.mismatches);
+        tally.automaticGrid, tally.beyondFirstStars, tally.automaticHybrid, tally.automaticDense,
+        tally.stuck, tally.mismatches);
     total.matrices += tally.matrices;
     total.exactSolves += tally.exactSolves;
     total.stuck += tally.stuck;
@@ -305,7 +504,7 @@ TEST(PairsolveEngines, MatchThePlainEngineOnRandomMatrices) {
     // The grid families reach the grid engine, which certifies nearly all
     // of the rand-like and large-integer ones; the adversarial ones must
     // also make its check fail, so that the dense engine takes over.
-    if (kind >= Kind::gridUniform) {  // all but a few all-zero matrices
+    if (gridKind(kind)) {  // all but a few all-zero matrices
       EXPECT_GE(tally.gridAdmitted, tally.matrices * 9 / 10) << kindName(kind);
     }
     if (kind == Kind::gridUniform || kind == Kind::bigIntegers) {
@@ -314,9 +513,26 @@ TEST(PairsolveEngines, MatchThePlainEngineOnRandomMatrices) {
     if (kind == Kind::fewLevels || kind == Kind::belowTheta) {
       EXPECT_GT(tally.gridAdmitted - tally.gridCertified, 0) << kindName(kind);
     }
+    // Real-valued costs off every grid reach the hybrid engine: of the
+    // matrices whose first stars leave work and that neither the exact nor
+    // the grid engine takes (a small matrix whose costs share one binade
+    // lies on a grid), the automatic choice solves at least 90% with the
+    // hybrid engine rather than the dense one. The adversarial families
+    // need only the identical results above: the hybrid engine may hand
+    // them to the dense engine.
+    if (realisticOffGridKind(kind)) {
+      long offGrid = tally.automaticHybrid + tally.automaticDense;
+      EXPECT_GE(10 * tally.automaticHybrid, 9 * offGrid)
+          << kindName(kind) << ": the hybrid engine solved " << tally.automaticHybrid << " of "
+          << offGrid << " matrices beyond the first stars (the dense engine the others)";
+      EXPECT_GE(3 * offGrid, tally.matrices)
+          << kindName(kind) << ": too few matrices reach the phases off the grids";
+    }
   }
-  std::printf("total          %7ld matrices compared on %zu engine choices, %ld mismatches\n",
-              total.matrices, engineChoices().size(), total.mismatches);
+  std::printf(
+      "total            %7ld matrices compared on %zu engine choices (the off-grid families on "
+      "%zu), %ld mismatches\n",
+      total.matrices, engineChoices().size(), offGridChoices().size(), total.mismatches);
   EXPECT_EQ(total.mismatches, 0);
   // The comparison must have covered solves that cannot complete.
   EXPECT_GT(total.stuck, 0);
@@ -471,7 +687,8 @@ TEST(PairsolveEngines, CaseFileHoldsOnEveryEngine) {
     }
     int M = static_cast<int>(mxGetM(input.get())), N = static_cast<int>(mxGetN(input.get()));
     std::vector<double> C(mxGetPr(input.get()), mxGetPr(input.get()) + static_cast<size_t>(M) * N);
-    for (Engine engine : {Engine::automatic, Engine::dense, Engine::exact, Engine::grid}) {
+    for (Engine engine :
+         {Engine::automatic, Engine::dense, Engine::exact, Engine::grid, Engine::hybrid}) {
       std::string where = testCase.file + ":" + std::to_string(testCase.line) + " engine " +
                           std::to_string(static_cast<int>(engine));
       if (testCase.expectError) {
@@ -506,7 +723,7 @@ TEST(PairsolveEngines, CaseFileHoldsOnEveryEngine) {
       ++checked;
     }
   }
-  EXPECT_GT(checked, 80);  // the file's matrix examples, four engine choices each
+  EXPECT_GT(checked, 140);  // the file's matrix examples, five engine choices each
 }
 
 }  // namespace
