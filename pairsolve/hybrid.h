@@ -182,7 +182,8 @@ int hybridListedZero(Exact &exact, int c) {
 bool hybridStep5(Exact &exact, Marks &marks, Cursors &cursors, int *candidates) {
   Replay &replay = *exact.replay;
   int M = marks.M;
-  if (replay.exhausted || exact.steps >= kMostSteps) return false;
+  if (exact.steps >= kMostSteps) replay.exhausted = true;
+  if (replay.exhausted) return false;
   exactStep5Heap(exact, marks);
   double g = exactLeastSlack(exact, M);
   exactSettle(exact, M, g);
