@@ -153,11 +153,10 @@ bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
   static_assert(kIntegral || !kSmall, "kSmall tests integers");
   const __m128d zero = _mm_setzero_pd();
   const __m128d shifter = _mm_set1_pd(kIntegerShifter);
-  __m128d negative = zero;
   __m128d largest = _mm_set1_pd(summary.largestFinite);
   __m128d integral = _mm_cmpeq_pd(zero, zero);
   __m128d shiftedBits = zero;
-  __m128d least = _mm_set1_pd(kInf);
+  __m128d least = _mm_set1_pd(kInf);  // of the column: tells negative costs
   __m128d most = _mm_set1_pd(-kInf);
   LowestBits lowestBits;
   for (int r = 0; r < end; r += 4) {
@@ -173,7 +172,7 @@ bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
       if (!summary.integral) integral = zero;
       continue;
     }
-    negative = _mm_or_pd(negative, _mm_or_pd(_mm_cmplt_pd(low, zero), _mm_cmplt_pd(high, zero)));
+    least = _mm_min_pd(_mm_min_pd(low, high), least);
     largest = _mm_max_pd(_mm_max_pd(low, high), largest);
     if (kWide) {
       double *lowest = summary.lineLeast + r;
@@ -183,7 +182,6 @@ bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
       _mm_storeu_pd(highest, _mm_max_pd(low, _mm_loadu_pd(highest)));
       _mm_storeu_pd(highest + 2, _mm_max_pd(high, _mm_loadu_pd(highest + 2)));
     } else {
-      least = _mm_min_pd(_mm_min_pd(low, high), least);
       most = _mm_max_pd(_mm_max_pd(low, high), most);
     }
     if (kIntegral) {
@@ -200,10 +198,10 @@ bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
     }
   }
   summary.largestFinite = largerLane(largest);
-  summary.negative = summary.negative || _mm_movemask_pd(negative) != 0;
+  double leastLane = lesserLane(least);
+  summary.negative = summary.negative || leastLane < 0.0;
   if (kIntegral) summary.integral = summary.integral && _mm_movemask_pd(integral) == 3;
   if (!kWide) {
-    double leastLane = lesserLane(least);
     if (leastLane < summary.lineLeast[c]) summary.lineLeast[c] = leastLane;
     double mostLane = largerLane(most);
     if (mostLane > summary.lineLargest[c]) summary.lineLargest[c] = mostLane;
