@@ -12,7 +12,7 @@
 //   2^finestBit (the exact engine's units otherwise; the grid engine admits
 //   the costs when that grid is no finer than the one their largest
 //   allows).
-// The pass reads C two doubles at a time with SSE2 where it can; see
+// The pass reads C four doubles at a time with SSE2 where it can; see
 // checkColumn for how it finds the grid without a scalar bit scan.
 #ifndef PAIRSOLVE_SUMMARY_H
 #define PAIRSOLVE_SUMMARY_H
@@ -144,7 +144,7 @@ struct LowestBits {
 // of four); kWide: lines are rows. kIntegral: the costs are integers so
 // far, so each is tested. kSmall (with kIntegral): and below 2^52, so the
 // integer test's x + 2^52 holds x in its mantissa bits, and or-ing those
-// gives the least lowest set bit at the cost of one instruction; this
+// gives the least lowest set bit at one or per pair of costs; this
 // holds only if every cost of the column is such an integer, which the
 // function returns (false: run the column again without kSmall). Blocks
 // holding a cost that is not finite go one cost at a time.
