@@ -2,8 +2,8 @@
 // solved. It refuses a finite negative cost (the first in column-major
 // order ends the pass) and gathers everything the engines decide their
 // admission on, so that none of them reads C again for it:
-// - the largest finite cost (for the substitute of infinite ones), and
-//   whether any cost is not finite or NaN;
+// - the largest finite cost (for the substitute of infinite ones; the
+//   largest of the line maxima), and whether any cost is not finite or NaN;
 // - per line the least and largest finite cost and whether the line holds
 //   a cost that is not finite (the exact engine's reduction and bounds, the
 //   grid engine's line minima and largest reduced costs);
@@ -44,6 +44,8 @@ constexpr int kIntegerMantissaBias = 1075;
 
 // finestBit when no finite cost is non-zero: every grid holds the costs.
 constexpr int kNoCostBit = INT_MAX;
+// The sign and exponent bits of x + 2^52 for x in [0, 2^52).
+constexpr std::uint64_t kShiftedExponent = 0x433;
 
 // The exponent of the lowest set bit of a finite non-zero double: x is an
 // integer multiple of 2^(that exponent), and of no finer power of two.
@@ -81,7 +83,8 @@ struct CostSummary {
   unsigned char *lineNonFinite;
 };
 
-// One element of C in checkCosts, at line line.
+// One element of C in checkCosts, at line line (largestFinite is taken
+// from the line maxima at the end).
 inline void checkCost(CostSummary &summary, double x, int line) {
   if (!std::isfinite(x)) {
     summary.anyNonFinite = true;
@@ -90,7 +93,6 @@ inline void checkCost(CostSummary &summary, double x, int line) {
     return;
   }
   summary.negative = summary.negative || x < 0.0;
-  if (x > summary.largestFinite) summary.largestFinite = x;
   if (x < summary.lineLeast[line]) summary.lineLeast[line] = x;
   if (x > summary.lineLargest[line]) summary.lineLargest[line] = x;
   if (x != 0.0) {
@@ -142,20 +144,21 @@ struct LowestBits {
 
 // checkCosts on rows [0, end) of column c, four at a time (end a multiple
 // of four); kWide: lines are rows. kIntegral: the costs are integers so
-// far, so each is tested. kSmall (with kIntegral): and below 2^52, so the
-// integer test's x + 2^52 holds x in its mantissa bits, and or-ing those
-// gives the least lowest set bit at one or per pair of costs; this
-// holds only if every cost of the column is such an integer, which the
-// function returns (false: run the column again without kSmall). Blocks
-// holding a cost that is not finite go one cost at a time.
+// far, so each is tested. kSmall (with kIntegral): and below 2^52 so far,
+// so the integer test's x + 2^52 holds x in its mantissa bits, and or-ing
+// those gives the least lowest set bit at one or per pair of costs. That
+// holds only if every cost of the column is an integer in [0, 2^52), that
+// is every x + 2^52 is exact and has the exponent of 2^52 (then so has
+// their or); the function returns whether it held (false: run the column
+// again without kSmall). Blocks holding a cost that is not finite go one
+// cost at a time.
 template <bool kWide, bool kIntegral, bool kSmall>
 bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
   static_assert(kIntegral || !kSmall, "kSmall tests integers");
   const __m128d zero = _mm_setzero_pd();
   const __m128d shifter = _mm_set1_pd(kIntegerShifter);
-  __m128d largest = _mm_set1_pd(summary.largestFinite);
   __m128d integral = _mm_cmpeq_pd(zero, zero);
-  __m128d shiftedBits = zero;
+  __m128d shiftedBits = shifter;      // the exponent of 2^52, no mantissa bits
   __m128d least = _mm_set1_pd(kInf);  // of the column: tells negative costs
   __m128d most = _mm_set1_pd(-kInf);
   LowestBits lowestBits;
@@ -165,15 +168,12 @@ bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
     __m128d finite = _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(low, low), zero),
                                 _mm_cmpeq_pd(_mm_sub_pd(high, high), zero));
     if (_mm_movemask_pd(finite) != 3) {
-      summary.largestFinite = largerLane(largest);
       summary.integral = summary.integral && _mm_movemask_pd(integral) == 3;
       for (int j = r; j < r + 4; ++j) checkCost(summary, costs[j], kWide ? j : c);
-      largest = _mm_set1_pd(summary.largestFinite);
       if (!summary.integral) integral = zero;
       continue;
     }
     least = _mm_min_pd(_mm_min_pd(low, high), least);
-    largest = _mm_max_pd(_mm_max_pd(low, high), largest);
     if (kWide) {
       double *lowest = summary.lineLeast + r;
       double *highest = summary.lineLargest + r;
@@ -197,7 +197,6 @@ bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
       lowestBits.add(high);
     }
   }
-  summary.largestFinite = largerLane(largest);
   double leastLane = lesserLane(least);
   summary.negative = summary.negative || leastLane < 0.0;
   if (kIntegral) summary.integral = summary.integral && _mm_movemask_pd(integral) == 3;
@@ -210,10 +209,11 @@ bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
     lowestBits.finish(summary.finestBit);
     return true;
   }
-  if (!summary.integral || !(summary.largestFinite < kIntegerShifter)) return false;
   std::uint64_t lanes[2];
   _mm_storeu_si128(reinterpret_cast<__m128i *>(lanes), _mm_castpd_si128(shiftedBits));
-  std::uint64_t ones = (lanes[0] | lanes[1]) & kMantissaMask;
+  std::uint64_t shifted = lanes[0] | lanes[1];
+  if (!summary.integral || (shifted >> kMantissaBits) != kShiftedExponent) return false;
+  std::uint64_t ones = shifted & kMantissaMask;
   if (ones != 0 && __builtin_ctzll(ones) < summary.finestBit) {
     summary.finestBit = __builtin_ctzll(ones);
   }
@@ -221,16 +221,18 @@ bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
 }
 
 // checkColumn on rows [0, end) of column c, in the cheapest form that the
-// summary so far allows.
+// costs so far allow; small: every cost read four at a time so far is an
+// integer below 2^52 (cleared here when one is not).
 template <bool kWide>
-void checkColumnOf(CostSummary &summary, const double *costs, int c, int end) {
+void checkColumnOf(CostSummary &summary, bool &small, const double *costs, int c, int end) {
   if (!summary.integral) {
     checkColumn<kWide, false, false>(summary, costs, c, end);
-  } else if (!(summary.largestFinite < kIntegerShifter)) {
+  } else if (!small) {
     checkColumn<kWide, true, false>(summary, costs, c, end);
   } else if (!checkColumn<kWide, true, true>(summary, costs, c, end)) {
     // Every statistic is a least, a largest or a flag: a second reading of
     // the column leaves them as they are and adds the grid.
+    small = false;
     checkColumn<kWide, false, false>(summary, costs, c, end);
   }
 }
@@ -260,18 +262,24 @@ bool checkCosts(const double *C, int M, int N, Scratch &scratch, CostSummary *su
     summary->lineLargest[i] = -kInf;
     summary->lineNonFinite[i] = 0;
   }
+  bool small = true;
   for (int c = 0; c < N && !summary->negative; ++c) {
     const double *costs = C + at(0, c, M);
     int r = 0;
 #if defined(__SSE2__)
     r = M - M % 4;
     if (wide) {
-      checkColumnOf<true>(*summary, costs, c, r);
+      checkColumnOf<true>(*summary, small, costs, c, r);
     } else {
-      checkColumnOf<false>(*summary, costs, c, r);
+      checkColumnOf<false>(*summary, small, costs, c, r);
     }
 #endif
     for (; r < M; ++r) checkCost(*summary, costs[r], wide ? r : c);
+  }
+  for (int i = 0; i < lines; ++i) {
+    if (summary->lineLargest[i] > summary->largestFinite) {
+      summary->largestFinite = summary->lineLargest[i];
+    }
   }
   if (summary->negative) {
     return fail(failure, "", "All matrix elements have to be non-negative.");
