@@ -31,7 +31,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <type_traits>
 
@@ -56,13 +55,6 @@ constexpr double kExactUnits = 9007199254740992.0;         // 2^53
 constexpr double kExactReducedUnits = 4503599627370496.0;  // 2^52
 constexpr double kExactMagnitudeLimit = 0x1p1000;
 
-// The bits of a double: 52 stored mantissa bits, then 11 exponent bits;
-// exponent field e stands for 2^(e - 1075) times the integer mantissa.
-constexpr int kMantissaBits = 52;
-constexpr std::uint64_t kMantissaMask = (std::uint64_t{1} << kMantissaBits) - 1;
-constexpr std::uint64_t kExponentMask = 0x7ff;
-constexpr int kIntegerMantissaBias = 1075;
-constexpr double kInt32Limit = 2147483648.0;  // 2^31
 // Summary slots per column, and the most that may be asked for.
 constexpr int kSummarySlots = 8;
 constexpr int kMaxSummarySlots = 16;
@@ -286,24 +278,10 @@ int firstExactZero(const ExactOf<V> &exact, const double *cost, V colPot, const 
   return M;
 }
 
-// The exponent of the lowest set bit of a finite non-zero double: x is an
-// integer multiple of 2^(that exponent).
-int lowestBitExponent(double x) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  int exponent = static_cast<int>((bits >> kMantissaBits) & kExponentMask);
-  std::uint64_t mantissa = bits & kMantissaMask;
-  if (exponent != 0) {
-    mantissa |= std::uint64_t{1} << kMantissaBits;
-  } else {
-    exponent = 1;  // subnormal
-  }
-  return exponent - kIntegerMantissaBias + __builtin_ctzll(mantissa);
-}
-
 // Decides whether the exact engine may solve C, and computes the
 // reduction: the minimum of each row (M <= N) or column (M > N) into rowPot
-// or colPot.
+// or colPot. It reads nothing of C: the line minima and maxima and the
+// finest grid of the costs come from the check of C (summary.h).
 //
 // Let g be a power of two dividing every cost (the substitute included),
 // Cmax the largest cost and Rmax the largest reduced cost (cost minus its
@@ -326,55 +304,28 @@ bool exactBounds(Exact &exact, int M, int N, const CostSummary &summary, bool na
   double *lineMin = wide ? exact.rowPot : exact.colPot;
   double *lineMax = exact.slack;  // allocated with room for max(M, N)
   int lines = wide ? M : N;
-  auto clearLines = [lineMin, lineMax, lines]() {
-    for (int i = 0; i < lines; ++i) {
-      lineMin[i] = kInf;
-      lineMax[i] = -kInf;
-    }
-  };
-  int lowBit = 0;
+  // The line minima and maxima from the check of C, the substitute taken in
+  // where a line holds a non-finite cost.
   double S = exact.substitute;
+  for (int i = 0; i < lines; ++i) {
+    lineMin[i] = summary.lineLeast[i];
+    lineMax[i] = summary.lineLargest[i];
+    if (exact.anySubstitute && summary.lineNonFinite[i]) {
+      if (S < lineMin[i]) lineMin[i] = S;
+      if (S > lineMax[i]) lineMax[i] = S;
+    }
+  }
+  // Every cost an integer: g = 1 will do. Otherwise the finest grid
+  // g = 2^lowBit of all the costs, the substitute among them.
   bool integers = summary.integral && (!exact.anySubstitute || S >= kIntegerShifter ||
                                        (S + kIntegerShifter) - kIntegerShifter == S);
-  if (integers) {
-    // The line minima and maxima from the check of C; every cost an
-    // integer, so g = 1 will do.
-    for (int i = 0; i < lines; ++i) {
-      lineMin[i] = summary.lineLeast[i];
-      lineMax[i] = summary.lineLargest[i];
-      if (exact.anySubstitute && summary.lineNonFinite[i]) {
-        if (S < lineMin[i]) lineMin[i] = S;
-        if (S > lineMax[i]) lineMax[i] = S;
-      }
+  int lowBit = 0;
+  if (!integers) {
+    lowBit = summary.finestBit;
+    if (exact.anySubstitute && S != 0.0 && lowestBitExponent(S) < lowBit) {
+      lowBit = lowestBitExponent(S);
     }
-  } else {
-    // The general pass: the finest grid g = 2^lowBit of all the costs.
-    clearLines();
-    lowBit = std::numeric_limits<int>::max();
-    double largest = 0.0;
-    for (int c = 0; c < N; ++c) {
-      for (int r = 0; r < M; ++r) {
-        double x = exactCost(exact, at(r, c, M));
-        int line = wide ? r : c;
-        if (x < lineMin[line]) lineMin[line] = x;
-        if (x > lineMax[line]) lineMax[line] = x;
-        if (x > largest) largest = x;
-        if (x != 0.0) {
-          // Integers below 2^31 are multiples of 2^0: a cheap test first.
-          bool smallInteger =
-              x < kInt32Limit && static_cast<double>(static_cast<std::int32_t>(x)) == x;
-          int bit = smallInteger ? 0 : lowestBitExponent(x);
-          if (bit < lowBit) lowBit = bit;
-        }
-      }
-      // The grid only gets finer and the largest cost only larger: give up
-      // as soon as the costs cannot fit.
-      if (lowBit != std::numeric_limits<int>::max() &&
-          (!(largest <= kExactMagnitudeLimit) || !(std::ldexp(largest, -lowBit) <= kExactUnits))) {
-        return false;
-      }
-    }
-    if (lowBit == std::numeric_limits<int>::max()) lowBit = 0;  // every cost is zero
+    if (lowBit == kNoCostBit) lowBit = 0;  // every cost is zero
   }
   double largest = 0.0;
   double reducedMax = 0.0;

@@ -52,9 +52,15 @@
 //      decision that matters. By induction every decision agrees, and so do
 //      the stars, the assignment and its cost (summed from C in row order).
 // The engine computes T and S5 as it runs (exact.total, exact.steps), U_r
-// from the final row potentials, and bounds R0max_r from the admission pass:
-// the row's own largest reduced cost when lines are rows, else Rmax. It
-// returns its result when the steps completed and (A) or (B) holds.
+// from the final row potentials, and bounds R0max_r from the line
+// statistics: the row's own largest reduced cost when lines are rows, else
+// Rmax. It returns its result when the steps completed and (A) or (B) holds.
+//
+// Admission reads nothing of C: the check of C (summary.h) gathers, in its
+// one pass, the finest power-of-two grid of the costs and each line's least
+// and largest cost. The costs lie on the grid of g = 2^k exactly when that
+// grid is 2^k or coarser, and the line statistics in units give the
+// reduction and the bounds on R0max_r.
 //
 // Inputs holding Inf or NaN stay with the exact and dense engines: their
 // substitute lies off the grid and the argument above does not cover it.
@@ -73,10 +79,8 @@ namespace {
 
 using GridValue = std::int64_t;
 
-// Theta in units of g, and the spacing 2^52 units below which (y + 2^52) -
-// 2^52 == y tells an integer y.
-constexpr double kGridUnits = 9007199254740992.0;    // 2^53
-constexpr double kGridShifter = 4503599627370496.0;  // 2^52
+// Theta in units of g.
+constexpr double kGridUnits = 9007199254740992.0;  // 2^53
 constexpr GridValue kGridTheta = GridValue{1} << 53;
 // The rounding of one step 5, in units, and its allowance in (B): 2 x 4g.
 constexpr GridValue kGridStepError = 8;
@@ -111,51 +115,23 @@ int gridExponent(double largest) {
   return k - (std::ilogb(kGridAdmittedUnits) - 53);
 }
 
-// Whether every cost of C (finite, non-negative, largest the largest) is an
-// integer multiple of 2^k with k = gridExponent(largest) (a coarser grid of
-// the costs is then a multiple of it too); and per line, in units, the least
-// cost into lineMin and the largest reduced cost into lineReduced.
-bool gridAdmit(const double *C, int M, int N, double largest, double scale, GridValue *lineMin,
-               GridValue *lineReduced, double *lineLargest) {
-  bool wide = M <= N;
-  int lines = wide ? M : N;
-  double *least = lineLargest + lines;  // room for two per line
+// Whether every cost (finite, non-negative, the largest largestFinite) is
+// an integer multiple of 2^k, from the finest grid of the costs in the
+// summary.
+bool gridAdmits(const CostSummary &summary, int k) {
+  return summary.finestBit >= k && !(std::ldexp(summary.largestFinite, -k) > kGridAdmittedUnits);
+}
+
+// The reduction in units (scale = 2^-k of admitted costs): per line the
+// least cost into lineMin and the largest reduced cost into lineReduced. A
+// cost on the grid times scale is an integer of at most kGridAdmittedUnits,
+// so the conversions are exact.
+void gridLines(const CostSummary &summary, int lines, double scale, GridValue *lineMin,
+               GridValue *lineReduced) {
   for (int i = 0; i < lines; ++i) {
-    least[i] = kInf;
-    lineLargest[i] = -kInf;
+    lineMin[i] = static_cast<GridValue>(summary.lineLeast[i] * scale);
+    lineReduced[i] = static_cast<GridValue>(summary.lineLargest[i] * scale) - lineMin[i];
   }
-  bool onGrid = !(largest * scale > kGridAdmittedUnits);
-  for (int c = 0; c < N && onGrid; ++c) {
-    const double *costs = C + at(0, c, M);
-    bool column = true;
-    double columnLeast = kInf;
-    double columnLargest = -kInf;
-    for (int r = 0; r < M; ++r) {
-      double y = costs[r] * scale;
-      // A cost below g (one unit) that is not zero is off the grid: it
-      // may underflow to zero in units.
-      column = column && (y >= kGridShifter || (y + kGridShifter) - kGridShifter == y) &&
-               (y >= 1.0 || costs[r] == 0.0);
-      if (wide) {
-        least[r] = y < least[r] ? y : least[r];
-        lineLargest[r] = y > lineLargest[r] ? y : lineLargest[r];
-      } else {
-        columnLeast = y < columnLeast ? y : columnLeast;
-        columnLargest = y > columnLargest ? y : columnLargest;
-      }
-    }
-    if (!wide) {
-      least[c] = columnLeast;
-      lineLargest[c] = columnLargest;
-    }
-    onGrid = column;
-  }
-  if (!onGrid) return false;
-  for (int i = 0; i < lines; ++i) {
-    lineMin[i] = static_cast<GridValue>(least[i]);
-    lineReduced[i] = static_cast<GridValue>(lineLargest[i]) - lineMin[i];
-  }
-  return true;
 }
 
 // Conditions (A) and (B) of the opening comment, in units. rowStart holds
@@ -192,19 +168,17 @@ SolveOutcome solveGrid(double *assignment, const double *C, int M, int N,
     return SolveOutcome::inexact;
   }
   int k = gridExponent(summary.largestFinite);
-  if (k < kGridLeastExponent || k > kGridLargestExponent) return SolveOutcome::inexact;
+  if (k < kGridLeastExponent || k > kGridLargestExponent || !gridAdmits(summary, k)) {
+    return SolveOutcome::inexact;
+  }
+  report->admitted = true;
   Scratch scratch;
   bool wide = M <= N;
   int lines = wide ? M : N;
   ExactOf<GridValue> exact = newExact<GridValue>(scratch, C, M, N, 0, false, slots);
   exact.scale = std::ldexp(1.0, -k);
   GridValue *lineReduced = scratch.take<GridValue>(lines);
-  double *lineStats = scratch.take<double>(2 * static_cast<std::int64_t>(lines));
-  if (!gridAdmit(C, M, N, summary.largestFinite, exact.scale, wide ? exact.rowPot : exact.colPot,
-                 lineReduced, lineStats)) {
-    return SolveOutcome::inexact;
-  }
-  report->admitted = true;
+  gridLines(summary, lines, exact.scale, wide ? exact.rowPot : exact.colPot, lineReduced);
   GridValue *rowStart = scratch.take<GridValue>(M);
   for (int r = 0; r < M; ++r) rowStart[r] = wide ? exact.rowPot[r] : 0;
   Marks marks = newMarks(scratch, M, N);

@@ -1,14 +1,26 @@
 // summary.h: the one pass over the caller's costs before anything is
 // solved. It refuses a finite negative cost (the first in column-major
-// order ends the pass) and tells the driver and the engines what they need:
-// the largest finite cost (for the substitute of infinite ones), whether
-// any cost is not finite or NaN, and, while every finite cost is an
-// integer, the least and largest cost of each line, from which the exact
-// engine decides whether it can take the costs without reading them again.
+// order ends the pass) and gathers everything the engines decide their
+// admission on, so that none of them reads C again for it:
+// - the largest finite cost (for the substitute of infinite ones; the
+//   largest of the line maxima), and whether any cost is not finite or NaN;
+// - per line the least and largest finite cost and whether the line holds
+//   a cost that is not finite (the exact engine's reduction and bounds, the
+//   grid engine's line minima and largest reduced costs);
+// - whether every finite cost is an integer (the exact engine then works
+//   in units of 1), and the finest power-of-two grid of the finite costs,
+//   2^finestBit (the exact engine's units otherwise; the grid engine admits
+//   the costs when that grid is no finer than the one their largest
+//   allows).
+// The pass reads C four doubles at a time with SSE2 where it can; see
+// checkColumn for how it finds the grid without a scalar bit scan.
 #ifndef PAIRSOLVE_SUMMARY_H
 #define PAIRSOLVE_SUMMARY_H
 
+#include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -23,6 +35,33 @@ namespace {
 // (x + 2^52) - 2^52 == x holds for the integers below 2^52.
 constexpr double kIntegerShifter = 4503599627370496.0;  // 2^52
 
+// The bits of a double: 52 stored mantissa bits, then 11 exponent bits;
+// exponent field e stands for 2^(e - 1075) times the integer mantissa.
+constexpr int kMantissaBits = 52;
+constexpr std::uint64_t kMantissaMask = (std::uint64_t{1} << kMantissaBits) - 1;
+constexpr std::uint64_t kExponentMask = 0x7ff;
+constexpr int kIntegerMantissaBias = 1075;
+
+// finestBit when no finite cost is non-zero: every grid holds the costs.
+constexpr int kNoCostBit = INT_MAX;
+// The sign and exponent bits of x + 2^52 for x in [0, 2^52).
+constexpr std::uint64_t kShiftedExponent = 0x433;
+
+// The exponent of the lowest set bit of a finite non-zero double: x is an
+// integer multiple of 2^(that exponent), and of no finer power of two.
+inline int lowestBitExponent(double x) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  int exponent = static_cast<int>((bits >> kMantissaBits) & kExponentMask);
+  std::uint64_t mantissa = bits & kMantissaMask;
+  if (exponent != 0) {
+    mantissa |= std::uint64_t{1} << kMantissaBits;
+  } else {
+    exponent = 1;  // subnormal
+  }
+  return exponent - kIntegerMantissaBias + __builtin_ctzll(mantissa);
+}
+
 // What one pass over C tells the driver and the engines. Lines are the
 // rows when M <= N, the columns otherwise (those the reduction runs along).
 struct CostSummary {
@@ -30,16 +69,22 @@ struct CostSummary {
   bool anyNonFinite;
   bool anyNaN;
   bool negative;  // a finite cost is below zero
-  // Every finite cost is an integer; and, followed only while that holds,
-  // per line the least and largest finite cost and whether it holds a cost
-  // that is not finite.
+  // Every finite cost is an integer (odd integers above 2^52 may be
+  // reported as not integers).
   bool integral;
+  // The least lowestBitExponent over the finite non-zero costs: every
+  // finite cost is an integer multiple of 2^finestBit. kNoCostBit when none
+  // is non-zero.
+  int finestBit;
+  // Per line: the least and largest finite cost (+Inf and -Inf when none
+  // is finite), and whether the line holds a cost that is not finite.
   double *lineLeast;
   double *lineLargest;
   unsigned char *lineNonFinite;
 };
 
-// One element of C in checkCosts, at line line.
+// One element of C in checkCosts, at line line (largestFinite is taken
+// from the line maxima at the end).
 inline void checkCost(CostSummary &summary, double x, int line) {
   if (!std::isfinite(x)) {
     summary.anyNonFinite = true;
@@ -48,46 +93,87 @@ inline void checkCost(CostSummary &summary, double x, int line) {
     return;
   }
   summary.negative = summary.negative || x < 0.0;
-  if (x > summary.largestFinite) summary.largestFinite = x;
-  if (!summary.integral) return;
-  summary.integral = (x + kIntegerShifter) - kIntegerShifter == x;
   if (x < summary.lineLeast[line]) summary.lineLeast[line] = x;
   if (x > summary.lineLargest[line]) summary.lineLargest[line] = x;
+  if (x != 0.0) {
+    int bit = lowestBitExponent(x);
+    if (bit < summary.finestBit) summary.finestBit = bit;
+  }
+  if (summary.integral) summary.integral = (x + kIntegerShifter) - kIntegerShifter == x;
 }
 
 #if defined(__SSE2__)
+// The least lowest set bit of finite non-negative doubles, gathered two at
+// a time without a bit scan. For x with a non-zero mantissa, clearing the
+// mantissa's lowest set bit (found as m & -m on the bits) gives x' < x with
+// x - x' = 2^lowestBitExponent(x), exact; for a power of two x the
+// difference is 0 and x itself is that power. So the least such power is
+// the least of the non-zero differences and the non-zero costs (a cost is
+// never below its own lowest bit). Zeros are left out without a branch:
+// the bits of a non-negative double minus one are the next lower double,
+// except at zero, where they become a NaN, which minpd passes over (it
+// returns its second operand when either is NaN).
+struct LowestBits {
+  __m128i mantissa = _mm_set1_epi64x(static_cast<long long>(kMantissaMask));
+  __m128i one = _mm_set1_epi64x(1);
+  __m128d least = _mm_set1_pd(kInf);  // one below the bits of the least power
+
+  void add(__m128d x) {
+    __m128i bits = _mm_castpd_si128(x);
+    __m128i m = _mm_and_si128(bits, mantissa);
+    __m128i lowest = _mm_and_si128(m, _mm_sub_epi64(_mm_setzero_si128(), m));
+    __m128d difference = _mm_sub_pd(x, _mm_castsi128_pd(_mm_xor_si128(bits, lowest)));
+    __m128d below = _mm_min_pd(_mm_castsi128_pd(_mm_sub_epi64(_mm_castpd_si128(difference), one)),
+                               _mm_castsi128_pd(_mm_sub_epi64(bits, one)));
+    least = _mm_min_pd(below, least);
+  }
+
+  // Takes the result into finestBit.
+  void finish(int &finestBit) const {
+    double below = lesserLane(least);
+    if (below == kInf) return;
+    std::uint64_t bits;
+    std::memcpy(&bits, &below, sizeof bits);
+    ++bits;
+    double power;
+    std::memcpy(&power, &bits, sizeof power);
+    int bit = lowestBitExponent(power);
+    if (bit < finestBit) finestBit = bit;
+  }
+};
+
 // checkCosts on rows [0, end) of column c, four at a time (end a multiple
-// of four); kWide: lines are rows; kLines: the costs are integers so far,
-// and the line statistics are gathered. Blocks holding a cost that is not
-// finite go one cost at a time.
-template <bool kWide, bool kLines>
-void checkColumn(CostSummary &summary, const double *costs, int c, int end) {
+// of four); kWide: lines are rows. kIntegral: the costs are integers so
+// far, so each is tested. kSmall (with kIntegral): and below 2^52 so far,
+// so the integer test's x + 2^52 holds x in its mantissa bits, and or-ing
+// those gives the least lowest set bit at one or per pair of costs. That
+// holds only if every cost of the column is an integer in [0, 2^52), that
+// is every x + 2^52 is exact and has the exponent of 2^52 (then so has
+// their or); the function returns whether it held (false: run the column
+// again without kSmall). Blocks holding a cost that is not finite go one
+// cost at a time.
+template <bool kWide, bool kIntegral, bool kSmall>
+bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
+  static_assert(kIntegral || !kSmall, "kSmall tests integers");
   const __m128d zero = _mm_setzero_pd();
   const __m128d shifter = _mm_set1_pd(kIntegerShifter);
-  __m128d negative = zero;
-  __m128d largest = _mm_set1_pd(summary.largestFinite);
   __m128d integral = _mm_cmpeq_pd(zero, zero);
-  __m128d least = _mm_set1_pd(kInf);
+  __m128d shiftedBits = shifter;      // the exponent of 2^52, no mantissa bits
+  __m128d least = _mm_set1_pd(kInf);  // of the column: tells negative costs
   __m128d most = _mm_set1_pd(-kInf);
+  LowestBits lowestBits;
   for (int r = 0; r < end; r += 4) {
     __m128d low = _mm_loadu_pd(costs + r);
     __m128d high = _mm_loadu_pd(costs + r + 2);
     __m128d finite = _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(low, low), zero),
                                 _mm_cmpeq_pd(_mm_sub_pd(high, high), zero));
     if (_mm_movemask_pd(finite) != 3) {
-      summary.largestFinite = largerLane(largest);
       summary.integral = summary.integral && _mm_movemask_pd(integral) == 3;
       for (int j = r; j < r + 4; ++j) checkCost(summary, costs[j], kWide ? j : c);
-      largest = _mm_set1_pd(summary.largestFinite);
       if (!summary.integral) integral = zero;
       continue;
     }
-    negative = _mm_or_pd(negative, _mm_or_pd(_mm_cmplt_pd(low, zero), _mm_cmplt_pd(high, zero)));
-    largest = _mm_max_pd(_mm_max_pd(low, high), largest);
-    if (!kLines) continue;
-    integral = _mm_and_pd(
-        integral, _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(_mm_add_pd(low, shifter), shifter), low),
-                             _mm_cmpeq_pd(_mm_sub_pd(_mm_add_pd(high, shifter), shifter), high)));
+    least = _mm_min_pd(_mm_min_pd(low, high), least);
     if (kWide) {
       double *lowest = summary.lineLeast + r;
       double *highest = summary.lineLargest + r;
@@ -96,18 +182,58 @@ void checkColumn(CostSummary &summary, const double *costs, int c, int end) {
       _mm_storeu_pd(highest, _mm_max_pd(low, _mm_loadu_pd(highest)));
       _mm_storeu_pd(highest + 2, _mm_max_pd(high, _mm_loadu_pd(highest + 2)));
     } else {
-      least = _mm_min_pd(_mm_min_pd(low, high), least);
       most = _mm_max_pd(_mm_max_pd(low, high), most);
     }
+    if (kIntegral) {
+      __m128d shiftedLow = _mm_add_pd(low, shifter);
+      __m128d shiftedHigh = _mm_add_pd(high, shifter);
+      integral =
+          _mm_and_pd(integral, _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(shiftedLow, shifter), low),
+                                          _mm_cmpeq_pd(_mm_sub_pd(shiftedHigh, shifter), high)));
+      if (kSmall) shiftedBits = _mm_or_pd(shiftedBits, _mm_or_pd(shiftedLow, shiftedHigh));
+    }
+    if (!kSmall) {
+      lowestBits.add(low);
+      lowestBits.add(high);
+    }
   }
-  summary.largestFinite = largerLane(largest);
-  summary.negative = summary.negative || _mm_movemask_pd(negative) != 0;
-  summary.integral = summary.integral && _mm_movemask_pd(integral) == 3;
-  if (!kWide && kLines && summary.integral) {
-    double leastLane = lesserLane(least);
+  double leastLane = lesserLane(least);
+  summary.negative = summary.negative || leastLane < 0.0;
+  if (kIntegral) summary.integral = summary.integral && _mm_movemask_pd(integral) == 3;
+  if (!kWide) {
     if (leastLane < summary.lineLeast[c]) summary.lineLeast[c] = leastLane;
     double mostLane = largerLane(most);
     if (mostLane > summary.lineLargest[c]) summary.lineLargest[c] = mostLane;
+  }
+  if (!kSmall) {
+    lowestBits.finish(summary.finestBit);
+    return true;
+  }
+  std::uint64_t lanes[2];
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(lanes), _mm_castpd_si128(shiftedBits));
+  std::uint64_t shifted = lanes[0] | lanes[1];
+  if (!summary.integral || (shifted >> kMantissaBits) != kShiftedExponent) return false;
+  std::uint64_t ones = shifted & kMantissaMask;
+  if (ones != 0 && __builtin_ctzll(ones) < summary.finestBit) {
+    summary.finestBit = __builtin_ctzll(ones);
+  }
+  return true;
+}
+
+// checkColumn on rows [0, end) of column c, in the cheapest form that the
+// costs so far allow; small: every cost read four at a time so far is an
+// integer below 2^52 (cleared here when one is not).
+template <bool kWide>
+void checkColumnOf(CostSummary &summary, bool &small, const double *costs, int c, int end) {
+  if (!summary.integral) {
+    checkColumn<kWide, false, false>(summary, costs, c, end);
+  } else if (!small) {
+    checkColumn<kWide, true, false>(summary, costs, c, end);
+  } else if (!checkColumn<kWide, true, true>(summary, costs, c, end)) {
+    // Every statistic is a least, a largest or a flag: a second reading of
+    // the column leaves them as they are and adds the grid.
+    small = false;
+    checkColumn<kWide, false, false>(summary, costs, c, end);
   }
 }
 #endif
@@ -116,7 +242,8 @@ void checkColumn(CostSummary &summary, const double *costs, int c, int end) {
 // scratch. Fails at the first column holding a finite negative cost, with
 // a plain message (no identifier). (x + 2^52) - 2^52 == x tells integers
 // below 2^52, and odd ones above, which may be reported as not integers:
-// that only means the exact engine checks them again.
+// that only means the exact engine works on their grid instead of units
+// of 1.
 bool checkCosts(const double *C, int M, int N, Scratch &scratch, CostSummary *summary,
                 Failure *failure) {
   bool wide = M <= N;
@@ -126,6 +253,7 @@ bool checkCosts(const double *C, int M, int N, Scratch &scratch, CostSummary *su
                          false,
                          false,
                          true,
+                         kNoCostBit,
                          scratch.take<double>(lines),
                          scratch.take<double>(lines),
                          scratch.take<unsigned char>(lines)};
@@ -134,24 +262,24 @@ bool checkCosts(const double *C, int M, int N, Scratch &scratch, CostSummary *su
     summary->lineLargest[i] = -kInf;
     summary->lineNonFinite[i] = 0;
   }
+  bool small = true;
   for (int c = 0; c < N && !summary->negative; ++c) {
     const double *costs = C + at(0, c, M);
     int r = 0;
 #if defined(__SSE2__)
     r = M - M % 4;
     if (wide) {
-      if (summary->integral) {
-        checkColumn<true, true>(*summary, costs, c, r);
-      } else {
-        checkColumn<true, false>(*summary, costs, c, r);
-      }
-    } else if (summary->integral) {
-      checkColumn<false, true>(*summary, costs, c, r);
+      checkColumnOf<true>(*summary, small, costs, c, r);
     } else {
-      checkColumn<false, false>(*summary, costs, c, r);
+      checkColumnOf<false>(*summary, small, costs, c, r);
     }
 #endif
     for (; r < M; ++r) checkCost(*summary, costs[r], wide ? r : c);
+  }
+  for (int i = 0; i < lines; ++i) {
+    if (summary->lineLargest[i] > summary->largestFinite) {
+      summary->largestFinite = summary->lineLargest[i];
+    }
   }
   if (summary->negative) {
     return fail(failure, "", "All matrix elements have to be non-negative.");

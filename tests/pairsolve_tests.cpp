@@ -1,13 +1,25 @@
 // pairsolve against brute force: on small matrices the reported cost equals
-// the best over all assignments, and the assignment itself is valid.
+// the best over all assignments, and the assignment itself is valid. And the
+// check of the costs that every solve starts with (checkCosts, in
+// pairsolve/summary.h), from which the engines decide whether they take the
+// costs, against plain loops.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "casetools.h"
+#include "pairsolve/solve.h"
+#include "pairsolve_plain.h"
 
 namespace {
 
@@ -228,6 +240,160 @@ TEST(PairsolveLarge, IntegerCostsNeedScratchInRowsPlusColumns) {
   mexhost::CallResult r = plugin().call(2, {real.get()});
   ASSERT_EQ(r.status, mexhost::CallResult::Status::ok);
   EXPECT_GE(r.peakScratchBytes, sizeof(double) * n * n);
+}
+
+// C as a MATLAB literal, every digit of every cost.
+std::string describeCosts(const std::vector<double> &C, int M, int N) {
+  std::string text = "[";
+  for (int r = 0; r < M; ++r) {
+    for (int c = 0; c < N; ++c) {
+      char buffer[32];
+      std::snprintf(buffer, sizeof buffer, "%.17g", C[r + static_cast<size_t>(M) * c]);
+      text += buffer;
+      text += c + 1 < N ? " " : "";
+    }
+    text += r + 1 < M ? "; " : "]";
+  }
+  return text;
+}
+
+// The check of the costs, in plain loops: what CostSummary holds. The
+// finest grid is found by dividing: x / 2^b is an integer for b up to the
+// exponent of x's lowest set bit, and odd there.
+struct PlainSummary {
+  double largestFinite = -1.0;
+  bool anyNonFinite = false, anyNaN = false, integral = true;
+  int finestBit = INT_MAX;
+  std::vector<double> least, largest;
+  std::vector<unsigned char> nonFinite;
+};
+
+int plainLowestBit(double x) {
+  int bit = std::ilogb(x) - 52;  // x / 2^bit is an integer in [2^52, 2^53)
+  while (std::fmod(std::ldexp(x, -bit), 2.0) == 0.0) ++bit;
+  return bit;
+}
+
+PlainSummary plainSummary(const std::vector<double> &C, int M, int N) {
+  bool wide = M <= N;
+  PlainSummary s;
+  s.least.assign(wide ? M : N, INFINITY);
+  s.largest.assign(wide ? M : N, -INFINITY);
+  s.nonFinite.assign(wide ? M : N, 0);
+  for (int c = 0; c < N; ++c) {
+    for (int r = 0; r < M; ++r) {
+      double x = C[r + static_cast<size_t>(M) * c];
+      int line = wide ? r : c;
+      if (!std::isfinite(x)) {
+        s.anyNonFinite = true;
+        s.anyNaN = s.anyNaN || std::isnan(x);
+        s.nonFinite[line] = 1;
+        continue;
+      }
+      s.largestFinite = std::max(s.largestFinite, x);
+      s.least[line] = std::min(s.least[line], x);
+      s.largest[line] = std::max(s.largest[line], x);
+      // Integers below 2^52 and even ones above pass; odd ones above may not.
+      s.integral = s.integral && (x + 0x1p52) - 0x1p52 == x;
+      if (x != 0.0) s.finestBit = std::min(s.finestBit, plainLowestBit(x));
+    }
+  }
+  return s;
+}
+
+// The summary of C against plain loops; then, since the engines admit C
+// from it, the automatic choice and the grid engine against the plain
+// engine: the same outcome, assignment and cost bits.
+void expectSummary(const std::vector<double> &C, int M, int N, const std::string &what) {
+  Scratch scratch;
+  CostSummary summary;
+  Failure failure;
+  ASSERT_TRUE(checkCosts(C.data(), M, N, scratch, &summary, &failure)) << what;
+  PlainSummary expected = plainSummary(C, M, N);
+  EXPECT_EQ(summary.largestFinite, expected.largestFinite) << what;
+  EXPECT_EQ(summary.anyNonFinite, expected.anyNonFinite) << what;
+  EXPECT_EQ(summary.anyNaN, expected.anyNaN) << what;
+  EXPECT_FALSE(summary.negative) << what;
+  EXPECT_EQ(summary.integral, expected.integral) << what;
+  EXPECT_EQ(summary.finestBit, expected.finestBit) << what;
+  for (size_t i = 0; i < expected.least.size(); ++i) {
+    EXPECT_EQ(summary.lineLeast[i], expected.least[i]) << what << ", line " << i;
+    EXPECT_EQ(summary.lineLargest[i], expected.largest[i]) << what << ", line " << i;
+    EXPECT_EQ(summary.lineNonFinite[i], expected.nonFinite[i]) << what << ", line " << i;
+  }
+  std::vector<double> plainAssignment(M, -1.0);
+  double plainCost = -1.0;
+  bool complete = plain::pairsolve(plainAssignment.data(), &plainCost, C.data(), M, N);
+  for (Engine engine : {Engine::automatic, Engine::grid}) {
+    std::vector<double> assignment(M, -1.0);
+    double cost = -1.0;
+    SolveOutcome outcome =
+        solveWithFallback(assignment.data(), &cost, C.data(), M, N, engine, &failure, Capacities());
+    ASSERT_EQ(outcome == SolveOutcome::complete, complete) << what;
+    if (!complete) continue;
+    EXPECT_EQ(assignment, plainAssignment) << what;
+    EXPECT_EQ(std::memcmp(&cost, &plainCost, sizeof cost), 0) << cost << " " << what;
+  }
+}
+
+// Special costs at every place of small matrices (either cost of a pair
+// read together, the last rows read one at a time, wide and tall) and at
+// two random places of larger ones, among costs of several kinds: small
+// integers (the check gathers their grid from their mantissa bits, and
+// must read a column again when a special cost ends that), multiples of 8
+// and of 2^60, costs on the grid of 2^-53 and zeros.
+TEST(PairsolveCostSummary, MatchesPlainLoops) {
+  const double specials[] = {0.5,
+                             3 * 0x1p-40,
+                             0x1p-1074,
+                             3 * 0x1p-1074,
+                             0x1p-1022,
+                             0x1p52 + 2,
+                             4503599627370497.0,
+                             0x1p63 - 1024,
+                             0x1p1023,
+                             1e300,
+                             -0.0,
+                             0.0,
+                             INFINITY,
+                             NAN,
+                             24.0,
+                             0x1p52 - 1};
+  std::mt19937_64 rng(0x50aa);
+  auto base = [&rng](int kind) {
+    switch (kind) {
+      case 0: return static_cast<double>(rng() % 6);
+      case 1: return 8.0 * static_cast<double>(rng() % 100);
+      case 2: return std::ldexp(static_cast<double>(1 + rng() % 4), 60);
+      case 3: return static_cast<double>(rng() >> 11) * 0x1p-53;
+      default: return 0.0;
+    }
+  };
+  int compared = 0;
+  for (int kind = 0; kind < 5; ++kind) {
+    for (int M = 1; M <= 6; ++M) {
+      for (int N = 1; N <= 6; ++N) {
+        for (int place = 0; place < M * N; ++place) {
+          for (double special : specials) {
+            std::vector<double> C(static_cast<size_t>(M) * N);
+            for (double &x : C) x = base(kind);
+            C[place] = special;
+            expectSummary(C, M, N, describeCosts(C, M, N));
+            ++compared;
+          }
+        }
+      }
+    }
+    for (int trial = 0; trial < 200; ++trial) {
+      int M = 1 + static_cast<int>(rng() % 24), N = 1 + static_cast<int>(rng() % 24);
+      std::vector<double> C(static_cast<size_t>(M) * N);
+      for (double &x : C) x = base(kind);
+      for (int k = 0; k < 2; ++k) C[rng() % C.size()] = specials[rng() % std::size(specials)];
+      expectSummary(C, M, N, describeCosts(C, M, N));
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 30000);
 }
 
 }  // namespace
