@@ -418,8 +418,21 @@ SolveOutcome solveHybrid(double *assignment, const double *C, int M, int N,
   double *colBase = scratch.take<double>(N);
   // The reduction's line minima as the steps take them: from the line's
   // first cost on, a cost replaces the minimum when it is less (so a NaN
-  // first cost stays the minimum of its line).
-  for (int c = 0; c < N; ++c) {
+  // first cost stays the minimum of its line). Without NaN in place that is
+  // the least of the line's finite costs and, if it holds any other, the
+  // substitute: the check of C has them.
+  if (!nanInPlace) {
+    int lines = wide ? M : N;
+    double *base = wide ? rowBase : colBase;
+    for (int i = 0; i < lines; ++i) {
+      double least = summary.lineLeast[i];
+      if (summary.lineNonFinite[i] && substitute < least) least = substitute;
+      base[i] = least;
+    }
+    double *other = wide ? colBase : rowBase;
+    for (int i = 0; i < (wide ? N : M); ++i) other[i] = 0.0;
+  }
+  for (int c = 0; c < N && nanInPlace; ++c) {
     const double *column = C + at(0, c, M);
     double least = hybridCost(column[0], substitute, nanInPlace);
     for (int r = 0; r < M; ++r) {
@@ -432,7 +445,7 @@ SolveOutcome solveHybrid(double *assignment, const double *C, int M, int N,
     }
     colBase[c] = wide ? 0.0 : least;
   }
-  if (!wide) {
+  if (!wide && nanInPlace) {
     for (int r = 0; r < M; ++r) rowBase[r] = 0.0;
   }
   // Off-grid costs, distances above all, cover a column's few least rows
