@@ -104,7 +104,7 @@ constexpr std::int64_t kReplayFloor = std::int64_t{1} << 20;
 constexpr int kLeastCandidateCap = 64;
 constexpr int kCandidateShare = 8;
 // Summary slots per column (exact_columns.h) when the plug-in's default is
-// asked for.
+// asked for and the matrix is not wider than tall.
 constexpr int kHybridSummarySlots = 16;
 // Costs beyond this stay with the dense engine.
 constexpr double kHybridMagnitudeLimit = 0x1p1000;
@@ -449,8 +449,10 @@ SolveOutcome solveHybrid(double *assignment, const double *C, int M, int N,
     for (int r = 0; r < M; ++r) rowBase[r] = 0.0;
   }
   // Off-grid costs, distances above all, cover a column's few least rows
-  // soon: more summary slots save reading columns.
-  if (slots == kSummarySlots) slots = kHybridSummarySlots;
+  // soon: more summary slots save reading columns, except in wide matrices,
+  // where most columns hold no star for long and the larger summaries of
+  // all of them cost more than the reads they save.
+  if (slots == kSummarySlots && M >= N) slots = kHybridSummarySlots;
   Exact exact = newExact(scratch, C, M, N, substitute, summary.anyNonFinite, slots);
   Replay replay = newReplay(scratch, C, M, N, substitute, rowBase, colBase);
   replay.nanInPlace = nanInPlace;
