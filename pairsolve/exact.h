@@ -347,6 +347,29 @@ void exactStep5Heap(ExactOf<V> &exact, Marks &marks) {
   exact.pendingCount = 0;
 }
 
+// Step 5 with its h known and its zero rows in cursors: the uncovered
+// rows' slacks fall by h and the columns read into them are searched among
+// the zero rows; covered rows gain h, uncovered columns lose it (through
+// shift).
+template <class V>
+void exactApplyStep5(ExactOf<V> &exact, Marks &marks, Cursors &cursors, V h) {
+  if (exact.slackColumns > 0) {
+    for (int r = 0; r < marks.M; ++r) {
+      if (exact.rowKey[r] != -exactInf<V>()) exact.slack[r] -= h;
+    }
+    for (int i = 0; i < exact.slackColumns; ++i) {
+      int c = exact.slackColumn[i];
+      activate(marks, c);
+      exact.zeroless[c] = 0;
+      searchZeroRows(cursors, c);
+    }
+  }
+  for (int i = 0; i < marks.coveredCount; ++i) exact.rowPot[marks.coveredRows[i]] -= h;
+  exact.shift += h;
+  exact.total += h;
+  ++exact.steps;
+}
+
 template <class V>
 bool exactStep5(ExactOf<V> &exact, Marks &marks, Cursors &cursors) {
   int M = marks.M;
@@ -375,21 +398,12 @@ bool exactStep5(ExactOf<V> &exact, Marks &marks, Cursors &cursors) {
   cursors.zeroRowCount = 0;
   if (exact.slackColumns > 0) {
     for (int r = 0; r < M; ++r) {
-      if (exact.rowKey[r] == -exactInf<V>()) continue;
-      if (exact.slack[r] == h) cursors.zeroRows[cursors.zeroRowCount++] = r;
-      exact.slack[r] -= h;
-    }
-    for (int i = 0; i < exact.slackColumns; ++i) {
-      int c = exact.slackColumn[i];
-      activate(marks, c);
-      exact.zeroless[c] = 0;
-      searchZeroRows(cursors, c);
+      if (exact.rowKey[r] != -exactInf<V>() && exact.slack[r] == h) {
+        cursors.zeroRows[cursors.zeroRowCount++] = r;
+      }
     }
   }
-  for (int i = 0; i < marks.coveredCount; ++i) exact.rowPot[marks.coveredRows[i]] -= h;
-  exact.shift += h;
-  exact.total += h;
-  ++exact.steps;
+  exactApplyStep5(exact, marks, cursors, h);
   return true;
 }
 

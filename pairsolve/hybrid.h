@@ -267,21 +267,7 @@ bool hybridStep5(Exact &exact, Marks &marks, Cursors &cursors, int *candidates) 
   }
   cursors.zeroRowCount = zeroRows;
   for (int i = 0; i < zeroRows; ++i) cursors.zeroRows[i] = candidates[i];
-  if (exact.slackColumns > 0) {
-    for (int r = 0; r < M; ++r) {
-      if (exact.rowKey[r] != -kInf) exact.slack[r] -= h;
-    }
-    for (int i = 0; i < exact.slackColumns; ++i) {
-      int c = exact.slackColumn[i];
-      activate(marks, c);
-      exact.zeroless[c] = 0;
-      searchZeroRows(cursors, c);
-    }
-  }
-  for (int i = 0; i < marks.coveredCount; ++i) exact.rowPot[marks.coveredRows[i]] -= h;
-  exact.shift += h;
-  exact.total += h;
-  ++exact.steps;
+  exactApplyStep5(exact, marks, cursors, h);
   grow(replay.h, *replay.scratch, h);
   hybridDelta(exact);
   return true;
