@@ -88,20 +88,6 @@ bool sameBits(double a, double b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-std::string describe(const std::vector<double> &C, int M, int N) {
-  std::string text = "[";
-  for (int r = 0; r < M; ++r) {
-    for (int c = 0; c < N; ++c) {
-      char buffer[32];
-      std::snprintf(buffer, sizeof buffer, "%.17g", C[r + static_cast<size_t>(M) * c]);
-      text += buffer;
-      text += c + 1 < N ? " " : "";
-    }
-    text += r + 1 < M ? "; " : "]";
-  }
-  return text;
-}
-
 // The kinds of random matrices: each stresses a different part of the
 // engines (ties in step 3's order, step 5's rounding, the exact engine's
 // admission test, forbidden pairs, NaN and overflow).
@@ -434,7 +420,7 @@ void compareEngines(const std::vector<double> &C, int M, int N, Kind kind, Tally
     if (!same && ++tally.mismatches <= 3) {
       ADD_FAILURE() << choice.name << ": outcome " << static_cast<int>(actual.outcome) << " vs "
                     << static_cast<int>(expected.outcome) << ", cost " << actual.cost << " vs "
-                    << expected.cost << " on " << describe(C, M, N);
+                    << expected.cost << " on " << mexhost::matrixLiteral(C, M, N);
     }
   }
   GridReport report = gridReport(C, M, N);
@@ -446,7 +432,7 @@ void compareEngines(const std::vector<double> &C, int M, int N, Kind kind, Tally
                     kind == Kind::scaledUp || kind == Kind::scaledDown || kind == Kind::forbidden;
   if (admissible) {
     Result exact = runEngine(C, M, N, Engine::exact);
-    EXPECT_NE(exact.outcome, SolveOutcome::inexact) << describe(C, M, N);
+    EXPECT_NE(exact.outcome, SolveOutcome::inexact) << mexhost::matrixLiteral(C, M, N);
   }
 }
 
@@ -627,12 +613,13 @@ TEST(PairsolveEngines, NegativeCostsAreRefusedAtEveryPlace) {
               Result expected = runPlain(C, M, N);
               Result actual = runEngine(C, M, N, choice.engine, choice.capacities);
               if (actual.outcome == SolveOutcome::inexact) continue;
-              EXPECT_EQ(actual.assignment, expected.assignment) << choice.name << describe(C, M, N);
+              EXPECT_EQ(actual.assignment, expected.assignment)
+                  << choice.name << mexhost::matrixLiteral(C, M, N);
               continue;
             }
             Result refused = runEngine(C, M, N, choice.engine, choice.capacities);
             EXPECT_EQ(refused.outcome, SolveOutcome::refused)
-                << choice.name << ": not refused: " << describe(C, M, N);
+                << choice.name << ": not refused: " << mexhost::matrixLiteral(C, M, N);
             EXPECT_STREQ(refused.failure.message, "All matrix elements have to be non-negative.");
             EXPECT_TRUE(refused.failure.condition != nullptr &&
                         refused.failure.condition[0] == '\0')

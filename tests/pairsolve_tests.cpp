@@ -242,21 +242,6 @@ TEST(PairsolveLarge, IntegerCostsNeedScratchInRowsPlusColumns) {
   EXPECT_GE(r.peakScratchBytes, sizeof(double) * n * n);
 }
 
-// C as a MATLAB literal, every digit of every cost.
-std::string describeCosts(const std::vector<double> &C, int M, int N) {
-  std::string text = "[";
-  for (int r = 0; r < M; ++r) {
-    for (int c = 0; c < N; ++c) {
-      char buffer[32];
-      std::snprintf(buffer, sizeof buffer, "%.17g", C[r + static_cast<size_t>(M) * c]);
-      text += buffer;
-      text += c + 1 < N ? " " : "";
-    }
-    text += r + 1 < M ? "; " : "]";
-  }
-  return text;
-}
-
 // The check of the costs, in plain loops: what CostSummary holds. The
 // finest grid is found by dividing: x / 2^b is an integer for b up to the
 // exponent of x's lowest set bit, and odd there.
@@ -378,7 +363,7 @@ TEST(PairsolveCostSummary, MatchesPlainLoops) {
             std::vector<double> C(static_cast<size_t>(M) * N);
             for (double &x : C) x = base(kind);
             C[place] = special;
-            expectSummary(C, M, N, describeCosts(C, M, N));
+            expectSummary(C, M, N, mexhost::matrixLiteral(C, M, N));
             ++compared;
           }
         }
@@ -389,7 +374,7 @@ TEST(PairsolveCostSummary, MatchesPlainLoops) {
       std::vector<double> C(static_cast<size_t>(M) * N);
       for (double &x : C) x = base(kind);
       for (int k = 0; k < 2; ++k) C[rng() % C.size()] = specials[rng() % std::size(specials)];
-      expectSummary(C, M, N, describeCosts(C, M, N));
+      expectSummary(C, M, N, mexhost::matrixLiteral(C, M, N));
       ++compared;
     }
   }

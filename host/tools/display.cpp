@@ -155,6 +155,10 @@ std::string toLiteral(const mxArray *array) {
   return body;
 }
 
+std::string matrixLiteral(const std::vector<double> &values, size_t M, size_t N) {
+  return valuesLiteral(values, {M, N}, mxDOUBLE_CLASS);
+}
+
 std::string display(const std::string &name, const mxArray *array) {
   mxClassID cls = mxGetClassID(array);
   std::vector<size_t> dims = dimsOf(array);
