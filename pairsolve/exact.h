@@ -278,6 +278,19 @@ V exactLeastSlack(const ExactOf<V> &exact, int M) {
   return least;
 }
 
+// The top of the heap of unstarred columns known to hold no zero moves
+// into the heap of the phase, keyed exactly (it returns when the next
+// phase begins, if it still holds no zero).
+template <class V>
+void exactMoveZeroless(ExactOf<V> &exact) {
+  int c = exact.zerolessHeap.entry[0];
+  heapRemove(exact.zerolessHeap, 0, ExactBoundOrder<V>{&exact});
+  exactKey(exact, c);
+  exact.lowerBound[c] = exactLowerBound(exact, c);
+  heapPush(exact.heap, c, ExactKeyOrder<V>{&exact});
+  exact.moved[exact.movedCount++] = c;
+}
+
 // The heap of the phase settled: its top renewed until its key is exact,
 // or read into the slacks, and the unstarred columns whose bound does not
 // exceed its top's key or bar (the least slack) moved into it, until
@@ -287,7 +300,6 @@ V exactLeastSlack(const ExactOf<V> &exact, int M) {
 template <class V>
 void exactSettle(ExactOf<V> &exact, int M, V &bar) {
   ExactKeyOrder<V> order{&exact};
-  ExactBoundOrder<V> boundOrder{&exact};
   for (;;) {
     if (exact.heap.size > 0) {
       int c = exact.heap.entry[0];
@@ -308,11 +320,7 @@ void exactSettle(ExactOf<V> &exact, int M, V &bar) {
     V least = exact.heap.size > 0 ? exactKeyNow(exact, exact.heap.entry[0]) : exactInf<V>();
     if (bar < least) least = bar;
     if (exactBoundNow(exact, c) > least + exactMargin(exact, least)) return;
-    heapRemove(exact.zerolessHeap, 0, boundOrder);
-    exactKey(exact, c);
-    exact.lowerBound[c] = exactLowerBound(exact, c);
-    heapPush(exact.heap, c, order);
-    exact.moved[exact.movedCount++] = c;
+    exactMoveZeroless(exact);
   }
 }
 

@@ -195,15 +195,9 @@ bool hybridStep5(Exact &exact, Marks &marks, Cursors &cursors, int *candidates) 
   double theta = g + 4.0 * exactMargin(exact, 2.0 * std::fabs(g));
   // Unstarred columns that may hold a candidate join the heap of the phase.
   ExactKeyOrder<double> order{&exact};
-  ExactBoundOrder<double> boundOrder{&exact};
   while (exact.zerolessHeap.size > 0 &&
          !(exactBoundNow(exact, exact.zerolessHeap.entry[0]) > theta)) {
-    int c = exact.zerolessHeap.entry[0];
-    heapRemove(exact.zerolessHeap, 0, boundOrder);
-    exactKey(exact, c);
-    exact.lowerBound[c] = exactLowerBound(exact, c);
-    heapPush(exact.heap, c, order);
-    exact.moved[exact.movedCount++] = c;
+    exactMoveZeroless(exact);
   }
   // The columns whose key is at most theta leave the heap: read into the
   // slacks when their unlisted rows may hold a candidate, else searched
