@@ -13,10 +13,13 @@ function folder = build_mextoolbox(folder)
 %   Every plug-in is compiled as in the CMake build: the same gateway
 %   sources and include folders (common/ and the plug-in's own folder), the
 %   same defines, its size family (Octave: the API word; MATLAB:
-%   -largeArrayDims or -compatibleArrayDims), -ffp-contract=off so results
-%   are the same bit for bit, and an export list of mexFunction (and the
-%   API version function) where the linker takes a version script. The
-%   MATLAB branch is not tested: we have no MATLAB.
+%   -largeArrayDims or -compatibleArrayDims), C++17, -ffp-contract=off so
+%   results are the same bit for bit, and an export list of mexFunction
+%   (and the API version function; in Octave 10 and later also the marker
+%   Octave loads MEX files by) where the linker takes a version script.
+%   Warnings are shown, never turned into errors. The MATLAB branch has
+%   been compiled against headers that declare what MATLAB's do, with the
+%   flags MATLAB's mex uses, but never run: we have no MATLAB.
 %
 %   Example:
 %     build_mextoolbox
@@ -109,7 +112,13 @@ args = [{'--mex', '-DTOOLBOX_HOST_OCTAVE', '-DMEX_RELEASE_WORD=0x0002016B', ...
         {'-o', fullfile(folder, [name '.mex'])}, sources, ...
         {fullfile(root, 'common', 'cpp_mexapi_version.cpp')}];
 if linker_takes_version_script()
-  args{end+1} = ['-Wl,--version-script=' fullfile(root, 'common', 'mexplugin.map')];
+  % Octave 10 and later load a MEX file only through the SOVERSION marker
+  % that mkoctfile --mex compiles in; their export list keeps it.
+  map = 'mexplugin.map';
+  if compare_versions(OCTAVE_VERSION(), '10.0.0', '>=')
+    map = 'mexplugin-octave.map';
+  end
+  args{end+1} = ['-Wl,--version-script=' fullfile(root, 'common', map)];
 end
 [output, status] = mkoctfile(args{:});
 if status ~= 0
@@ -130,7 +139,10 @@ end
 function compile_matlab(folder, name, sources, includes, api)
 % MATLAB's mex with our flags. mex adds its own API version function and
 % export list (mexFunction and that function), which match the size family
-% flag given here. Not tested: we have no MATLAB.
+% flag given here, so our version function is not compiled in. mex compiles
+% C++ as C++11 unless told otherwise; the plug-ins need C++17. Not run: we
+% have no MATLAB (tests/matlab/ compiles what this passes, against headers
+% that declare what MATLAB's do).
 if api == 32
   family = '-compatibleArrayDims';
 else
@@ -139,12 +151,9 @@ end
 args = [{family, '-DTOOLBOX_HOST_MATLAB', '-outdir', folder, '-output', name}, includes];
 config = mex.getCompilerConfigurations('C++', 'Selected');
 if ispc && (isempty(config) || isempty(strfind(lower(config.ShortName), 'mingw')))
-  args{end+1} = 'COMPFLAGS=$COMPFLAGS /fp:precise';
+  args{end+1} = 'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise';
 else
-  args{end+1} = 'CXXFLAGS=$CXXFLAGS -ffp-contract=off -fno-fast-math';
-  if ~ispc
-    args{end+1} = 'LDFLAGS=$LDFLAGS -static-libstdc++';
-  end
+  args{end+1} = 'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math';
 end
 mex(args{:}, sources{:});
 end

@@ -17,7 +17,7 @@
 namespace benchhost {
 
 // The plug-in NAME, opened once per program.
-inline const mexhost::Plugin &plugin(const std::string &name) {
+inline const mexhost::Plugin &plugin(const char *name) {
   return mexhost::openPlugin(TOOLBOX_PLUGIN_DIR, name);
 }
 

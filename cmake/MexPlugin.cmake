@@ -10,7 +10,10 @@
 #   bundled: build/<preset>/bundled/NAME.mexa64, against host/ (always)
 #   octave:  build/<preset>/octave/NAME.mex, against Octave's headers
 #   matlab:  build/<preset>/matlab/NAME.mexa64, against a MATLAB installation
-# API 32 plug-ins bind the _700 (32-bit size) family, API 64 the _730 one.
+# API 32 plug-ins bind the _700 (32-bit size) family, API 64 the _730 one,
+# chosen by the defines MATLAB's own mex gives (_toolbox_mex_definitions).
+# Octave 10 and later also need the SOVERSION marker, exported beside the
+# two (common/octave_mex_soversion.cpp, common/mexplugin-octave.map).
 # The help file is copied beside the Octave and MATLAB plug-ins, where
 # "help NAME" finds it.
 #
@@ -43,13 +46,35 @@ if(NOT WIN32)
   check_linker_flag(CXX "-Wl,-z,defs" TOOLBOX_LINKER_Z_DEFS)
 endif()
 
+# The defines that choose a plug-in's interface in MATLAB-style headers
+# (ours and MATLAB's), as MATLAB's mex gives them: MATLAB_MEX_FILE, and
+# MX_COMPAT_32 for 32-bit sizes (-compatibleArrayDims) or MX_COMPAT_64 with
+# MATLAB_DEFAULT_RELEASE=R2017b for 64-bit sizes (-largeArrayDims). Without
+# them MATLAB's headers since R2018a select the interleaved-complex
+# interface; the bundled host's headers refuse to compile then.
+function(_toolbox_mex_definitions target api)
+  target_compile_definitions(${target} PRIVATE MATLAB_MEX_FILE)
+  if(api STREQUAL "32")
+    target_compile_definitions(${target} PRIVATE MX_COMPAT_32)
+  else()
+    target_compile_definitions(${target} PRIVATE MX_COMPAT_64 MATLAB_DEFAULT_RELEASE=R2017b)
+  endif()
+endfunction()
+
 function(_toolbox_plugin_common target name api)
+  set(map ${PROJECT_SOURCE_DIR}/common/mexplugin.map)
+  if(target MATCHES "_octave$" AND TOOLBOX_OCTAVE_MEX_SOVERSION)
+    set(map ${PROJECT_SOURCE_DIR}/common/mexplugin-octave.map)
+    target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/common/octave_mex_soversion.cpp)
+    target_compile_definitions(${target} PRIVATE
+      OCTAVE_MEX_SOVERSION=${TOOLBOX_OCTAVE_MEX_SOVERSION})
+  endif()
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME ${name}
     PREFIX ""
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON
-    LINK_DEPENDS ${PROJECT_SOURCE_DIR}/common/mexplugin.map)
+    LINK_DEPENDS ${map})
   target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/common/cpp_mexapi_version.cpp)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/common)
   if(api STREQUAL "32")
@@ -62,8 +87,7 @@ function(_toolbox_plugin_common target name api)
   target_compile_definitions(${target} PRIVATE
     MEX_RELEASE_WORD=${TOOLBOX_RELEASE_WORD} MEX_TARGET_API_WORD=${word})
   if(TOOLBOX_LINKER_VERSION_SCRIPT)
-    target_link_options(${target} PRIVATE
-      -Wl,--version-script=${PROJECT_SOURCE_DIR}/common/mexplugin.map)
+    target_link_options(${target} PRIVATE -Wl,--version-script=${map})
   endif()
   # A missing host symbol fails at link time, not at load time. (Clang's
   # sanitizer runtime lives in the executable, so sanitized builds with clang
@@ -78,9 +102,7 @@ function(_toolbox_add_windows_plugin name)
   set_target_properties(${name}_windows PROPERTIES
     OUTPUT_NAME ${name} PREFIX "" SUFFIX .mexw64
     LIBRARY_OUTPUT_DIRECTORY ${TOOLBOX_BUNDLED_DIR})
-  if(ARG_API STREQUAL "32")
-    target_compile_definitions(${name}_windows PRIVATE MX_COMPAT_32)
-  endif()
+  _toolbox_mex_definitions(${name}_windows ${ARG_API})
   # mingw's own C99 printf family, linked statically: msvcrt's lacks %zu,
   # which the messages use on every host.
   target_compile_definitions(${name}_windows PRIVATE __USE_MINGW_ANSI_STDIO=1)
@@ -109,9 +131,7 @@ function(toolbox_add_plugin name)
     SUFFIX .mexa64
     LIBRARY_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIR}
     BUILD_RPATH "\$ORIGIN;${TOOLBOX_BUNDLED_DIR}")
-  if(ARG_API STREQUAL "32")
-    target_compile_definitions(${name}_bundled PRIVATE MX_COMPAT_32)
-  endif()
+  _toolbox_mex_definitions(${name}_bundled ${ARG_API})
   target_compile_definitions(${name}_bundled PRIVATE TOOLBOX_HOST_BUNDLED)
   target_include_directories(${name}_bundled PRIVATE ${ARG_INCLUDES})
   target_link_libraries(${name}_bundled PRIVATE mx mex ${ARG_LIBRARIES})
@@ -146,7 +166,7 @@ function(toolbox_add_plugin name)
     target_include_directories(${name}_octave SYSTEM PRIVATE ${TOOLBOX_OCTAVE_INCLUDE_DIRS})
     target_include_directories(${name}_octave PRIVATE ${ARG_INCLUDES})
     target_link_directories(${name}_octave PRIVATE ${TOOLBOX_OCTAVE_LIBRARY_DIR})
-    target_link_libraries(${name}_octave PRIVATE octinterp octave ${ARG_LIBRARIES})
+    target_link_libraries(${name}_octave PRIVATE ${TOOLBOX_OCTAVE_LIBRARIES} ${ARG_LIBRARIES})
     if(ARG_HELP)
       configure_file(${ARG_HELP} ${TOOLBOX_OCTAVE_DIR}/${name}.m COPYONLY)
     endif()
@@ -158,10 +178,8 @@ function(toolbox_add_plugin name)
     set_target_properties(${name}_matlab PROPERTIES
       SUFFIX .mexa64
       LIBRARY_OUTPUT_DIRECTORY ${TOOLBOX_MATLAB_DIR})
-    if(ARG_API STREQUAL "32")
-      target_compile_definitions(${name}_matlab PRIVATE MX_COMPAT_32)
-    endif()
-    target_compile_definitions(${name}_matlab PRIVATE MATLAB_MEX_FILE TOOLBOX_HOST_MATLAB)
+    _toolbox_mex_definitions(${name}_matlab ${ARG_API})
+    target_compile_definitions(${name}_matlab PRIVATE TOOLBOX_HOST_MATLAB)
     target_include_directories(${name}_matlab SYSTEM PRIVATE ${Matlab_INCLUDE_DIRS})
     target_include_directories(${name}_matlab PRIVATE ${ARG_INCLUDES})
     target_link_libraries(${name}_matlab PRIVATE

@@ -22,6 +22,7 @@ if(TOOLBOX_WITH_WINDOWS)
         -DCMAKE_BUILD_TYPE=Release
         -DTOOLBOX_BUNDLED_DIR=${TOOLBOX_WINDOWS_DIR}
         -DTOOLBOX_TESTS=OFF
+        -DTOOLBOX_WERROR=${TOOLBOX_WERROR}
       INSTALL_COMMAND ""
       BUILD_ALWAYS ON)
     message(STATUS "Windows plug-ins: cross-building with ${TOOLBOX_MINGW_CXX}")

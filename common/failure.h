@@ -22,7 +22,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "mex.h"
+#include "mexapi.h"
 
 namespace {
 
@@ -40,10 +40,12 @@ struct Failure {
 
 // mingw's C runtime printf lacks %zu; the Windows build uses mingw's own
 // (C99, __USE_MINGW_ANSI_STDIO), which the compiler checks as gnu_printf.
+// The archetypes are spelled with underscores because MATLAB's mex.h makes
+// printf a macro for mexPrintf.
 #if defined(__MINGW32__)
-#define TOOLBOX_PRINTF_FORMAT gnu_printf
+#define TOOLBOX_PRINTF_FORMAT __gnu_printf__
 #else
-#define TOOLBOX_PRINTF_FORMAT printf
+#define TOOLBOX_PRINTF_FORMAT __printf__
 #endif
 
 // Records a failure; always returns false, so checks can end with it.

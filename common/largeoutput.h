@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "hugepages.h"
-#include "mex.h"
+#include "mexapi.h"
 
 namespace largeoutput {
 
@@ -30,9 +30,10 @@ inline mxArray *createZeroDoubleMatrix(mwSize m, mwSize n) {
 
 // A real numeric array whose every element the caller writes before the
 // call returns. The host's constructor takes size_t dimensions (mwSize in
-// Octave); as a template, only a call with that type is compiled.
+// Octave), through a pointer that is not const in MATLAB's declaration
+// though only read; as a template, only a call with that type is compiled.
 template <typename Size>
-inline mxArray *createUnfilledArray(Size ndim, const Size *dims, mxClassID classID) {
+inline mxArray *createUnfilledArray(Size ndim, Size *dims, mxClassID classID) {
   mxArray *array = mxCreateUninitNumericArray(ndim, dims, classID, mxREAL);
   hugepages::advise(mxGetData(array), mxGetNumberOfElements(array) * mxGetElementSize(array));
   return array;

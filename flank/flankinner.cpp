@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "gather.h"
-#include "mex.h"
+#include "mexapi.h"
 #include "mexgateway.h"
 
 namespace {

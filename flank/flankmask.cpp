@@ -11,7 +11,7 @@
 
 #include "gather.h"
 #include "largeoutput.h"
-#include "mex.h"
+#include "mexapi.h"
 #include "mexgateway.h"
 
 namespace {

@@ -37,7 +37,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "mex.h"
+#include "mexapi.h"
 #include "mexgateway.h"
 #include "poslist.h"
 

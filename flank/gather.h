@@ -45,7 +45,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "mex.h"
+#include "mexapi.h"
 #include "poslist.h"
 
 namespace {

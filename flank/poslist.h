@@ -32,7 +32,7 @@
 #include <new>
 
 #include "failure.h"
-#include "mex.h"
+#include "mexapi.h"
 
 namespace {
 

@@ -7,23 +7,20 @@
 #ifndef TOOLBOX_FORWARD_H
 #define TOOLBOX_FORWARD_H
 
-#include "mex.h"
-
-#if defined(TOOLBOX_HOST_MATLAB) && !defined(_WIN32)
-// MATLAB exports this call-back without declaring it in its headers.
-extern "C" int mexCallMATLABWithObject(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[],
-                                       const char *name);
-#endif
+#include "mexapi.h"
 
 inline void forwardToConstructor(const char *constructor, int nlhs, mxArray *plhs[], int nrhs,
                                  const mxArray *prhs[]) {
+  // Both call-backs take the inputs as non-const but do not change them.
+  mxArray **inputs = const_cast<mxArray **>(prhs);
   for (int i = 0; i < nlhs; ++i) {
 #if defined(_WIN32) || defined(TOOLBOX_HOST_OCTAVE)
-    // Windows MATLAB and Octave offer mexCallMATLAB only; it takes the inputs
-    // as non-const but does not change them.
-    mexCallMATLAB(1, &plhs[i], nrhs, const_cast<mxArray **>(prhs), constructor);
+    // Windows and Octave: mexCallMATLAB (Octave has no other).
+    mexCallMATLAB(1, &plhs[i], nrhs, inputs, constructor);
 #else
-    mexCallMATLABWithObject(1, &plhs[i], nrhs, prhs, constructor);
+    // Linux MATLAB-style hosts: mexCallMATLABWithObject, which mex.h
+    // declares there (mexCallMATLAB is a macro for it).
+    mexCallMATLABWithObject(1, &plhs[i], nrhs, inputs, constructor);
 #endif
   }
 }

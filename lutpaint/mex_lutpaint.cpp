@@ -22,7 +22,7 @@
 
 #include "failure.h"
 #include "largeoutput.h"
-#include "mex.h"
+#include "mexapi.h"
 #include "mexgateway.h"
 
 namespace {
@@ -268,8 +268,8 @@ MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *
   const mxArray *map = prhs[1];
 
   const Count n = static_cast<Count>(mxGetNumberOfElements(image));
-  const mwSize dims[kOutputDims] = {static_cast<mwSize>(mxGetM(image)),
-                                    static_cast<mwSize>(mxGetN(image)), kChannels};
+  mwSize dims[kOutputDims] = {static_cast<mwSize>(mxGetM(image)),
+                              static_cast<mwSize>(mxGetN(image)), kChannels};
   plhs[0] = largeoutput::createUnfilledArray(kOutputDims, dims, mxUINT8_CLASS);
 
   const Count P = static_cast<Count>(mxGetM(map));

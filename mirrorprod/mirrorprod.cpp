@@ -17,7 +17,7 @@
 #include <limits>
 
 #include "failure.h"
-#include "mex.h"
+#include "mexapi.h"
 #include "mexgateway.h"
 #include "sparse_kernels.h"
 

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "mex.h"
+#include "mexapi.h"
 
 namespace {
 

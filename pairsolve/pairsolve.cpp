@@ -71,7 +71,7 @@
 #include <limits>
 
 #include "failure.h"
-#include "mex.h"
+#include "mexapi.h"
 #include "mexgateway.h"
 #include "solve.h"
 

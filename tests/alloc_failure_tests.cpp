@@ -60,7 +60,7 @@ long failEachAllocation(const mexhost::Case &c) {
   std::vector<ArrayPtr> pristine;
   if (!parseArguments(c, &args) || !parseArguments(c, &pristine)) return 0;
   const std::vector<const mxArray *> inputs = pointers(args);
-  const mexhost::Plugin &plugin = mexhost::openPlugin(TOOLBOX_PLUGIN_DIR, c.call.name);
+  const mexhost::Plugin &plugin = mexhost::openPlugin(TOOLBOX_PLUGIN_DIR, c.call.name.c_str());
 
   const CallResult counted = plugin.call(c.nargout, inputs);
   const long allocations = counted.allocations;

@@ -2,8 +2,13 @@
 // that a failure names the file and the line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <iostream>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "casetools.h"
 

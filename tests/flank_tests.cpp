@@ -33,7 +33,7 @@ namespace {
 using mexhost::ArrayPtr;
 using mexhost::CallResult;
 
-const mexhost::Plugin &plugin(const std::string &name) {
+const mexhost::Plugin &plugin(const char *name) {
   return mexhost::openPlugin(TOOLBOX_PLUGIN_DIR, name);
 }
 
@@ -169,7 +169,7 @@ std::string describe(const CallResult &r) {
 // expected dense matrix exactly (class, size, every bit).
 void expectResult(const std::string &name, const std::vector<ArrayPtr> &inputs,
                   const Dense &expected, const std::string &context) {
-  CallResult r = plugin(name).call(1, raw(inputs));
+  CallResult r = plugin(name.c_str()).call(1, raw(inputs));
   ASSERT_EQ(r.status, CallResult::Status::ok) << name << " " << context << ": " << describe(r);
   ArrayPtr want = array(expected);
   std::string why;
@@ -348,7 +348,7 @@ void expectError(const std::string &name, const std::vector<ArrayPtr> &inputs, s
                  const Expected &expected, const std::string &context) {
   std::vector<const mxArray *> in = raw(inputs);
   in.resize(std::min(nrhs, in.size()));
-  CallResult r = plugin(name).call(1, in);
+  CallResult r = plugin(name.c_str()).call(1, in);
   ASSERT_EQ(r.status, CallResult::Status::error) << name << " " << context << ": " << describe(r);
   EXPECT_EQ(r.identifier, expected.identifier) << name << " " << context << ": " << r.message;
   if (!expected.message.empty()) {

@@ -312,4 +312,35 @@ TEST(CaseFile, TagsContinuationsAndOutputCounts) {
   EXPECT_THROW(mexhost::readCaseFile(path), mexhost::ParseError);
 }
 
+// same(REF) expects what the host's own REF gives for the same inputs: its
+// output once per requested output, or its error.
+TEST(CaseFile, SameAsTheHostsOwnFunction) {
+  std::string path = testing::TempDir() + "/same.cases";
+  std::ofstream(path) << "nullfill(2) -> same(zeros)\n"
+                         "@nargout=3 nullfill(1, 'int8') -> same(zeros)\n"
+                         "nullfill('quad') -> same(zeros)\n"
+                         "nullfill([2 3]) -> same(ones)\n"
+                         "nullfill('quad') -> same(ones)\n"
+                         "nullfill(2) -> same(noSuchFunction)\n";
+  std::vector<mexhost::Case> cases = mexhost::readCaseFile(path);
+  ASSERT_EQ(cases.size(), 6u);
+  EXPECT_EQ(cases[0].sameAs, "zeros");
+  EXPECT_EQ(cases[0].nargout, 1);
+  EXPECT_EQ(cases[1].nargout, 3);
+  mexhost::PluginShelf shelf(TOOLBOX_PLUGIN_DIR);
+  using Kind = mexhost::CaseOutcome::Kind;
+  for (int k = 0; k < 3; ++k) {
+    mexhost::CaseOutcome outcome = mexhost::runCase(cases[k], shelf, "bundled");
+    EXPECT_EQ(outcome.kind, Kind::passed) << cases[k].text << ": " << outcome.detail;
+  }
+  for (int k = 3; k < 6; ++k) {
+    EXPECT_EQ(mexhost::runCase(cases[k], shelf, "bundled").kind, Kind::failed) << cases[k].text;
+  }
+  for (const char *bad :
+       {"f(1) -> same(1 + 2)\n", "f(1) -> same()\n", "@nargout=0 f(1) -> same(zeros)\n"}) {
+    std::ofstream(path) << bad;
+    EXPECT_THROW(mexhost::readCaseFile(path), mexhost::ParseError) << bad;
+  }
+}
+
 }  // namespace

@@ -4,8 +4,12 @@ function [passed, failed, skipped] = mextoolbox_test(target)
 %   file and prints "N passed, 0 failed". Each line of a case file is one
 %   call with its exact expected outputs (or its error identifier and
 %   message); results must match in class, size, sparsity, complexity and
-%   every bit (NaN equals NaN, -0 differs from 0). Lines meant for another
-%   host (tagged @bundled or @windows) are skipped and counted.
+%   every bit (NaN equals NaN, -0 differs from 0). A line whose expectation
+%   is same(REF) expects what this host's own function REF returns (or the
+%   error it raises) for the same arguments: nullfill and unitfill hand
+%   their arguments to zeros and ones, whose answers differ between hosts
+%   and versions. Lines meant for another host (tagged @bundled or
+%   @windows) are skipped and counted.
 %
 %   MEXTOOLBOX_TEST(FOLDER) runs the case files in FOLDER instead;
 %   MEXTOOLBOX_TEST({FILE1, FILE2, ...}) runs the files named.
@@ -156,6 +160,15 @@ else
   name = strtrim(left(1:open-1));
   argtext = left(open+1:end-1);
 end
+args = eval(['{' argtext '}']);
+if strncmp(right, 'same(', 5) && right(end) == ')'
+  if nargs_out < 0
+    nargs_out = 1;
+  end
+  [expect_error, expected] = reference_result(strtrim(right(6:end-1)), args, nargs_out);
+  [status, detail] = run_case(name, args, nargs_out, expect_error, expected);
+  return;
+end
 expect_error = strncmp(right, 'error(', 6);
 if expect_error
   expected = eval(['{' right(7:end-1) '}']);
@@ -171,7 +184,24 @@ else
     nargs_out = numel(expected);
   end
 end
-[status, detail] = run_case(name, argtext, nargs_out, expect_error, expected);
+[status, detail] = run_case(name, args, nargs_out, expect_error, expected);
+end
+
+function [expect_error, expected] = reference_result(reference, args, nargs_out)
+% What same(REFERENCE) expects: REFERENCE(ARGS{:}) with one output, once per
+% output, or the identifier and message of the error it raises.
+if ~isvarname(reference)
+  error('mextoolbox_test:badCase', 'same(REF) takes the name of a function, not "%s"', reference);
+end
+try
+  value = feval(reference, args{:});
+catch err
+  expect_error = true;
+  expected = {err.identifier, err.message};
+  return;
+end
+expect_error = false;
+expected = repmat({value}, 1, nargs_out);
 end
 
 function pos = find_arrow(text)
@@ -196,10 +226,9 @@ for i = 1:numel(text) - 1
 end
 end
 
-function [status, detail] = run_case(name, argtext, nargs_out, expect_error, expected)
+function [status, detail] = run_case(name, args, nargs_out, expect_error, expected)
 % Calls NAME on the evaluated arguments and compares with EXPECTED.
 detail = '';
-args = eval(['{' argtext '}']);
 status = 'passed';
 try
   if nargs_out == 0

@@ -21,7 +21,7 @@ if(OCTAVE_CLI AND OCTAVE_DIR)
 else()
   get_filename_component(bundled_dir ${MEXCALL} DIRECTORY)
   message("Quick start through the bundled host (no Octave build here: octave-cli and "
-          "mkoctfile come with the Debian packages octave liboctave-dev), plug-ins from "
+          "mkoctfile come with the Debian packages octave octave-dev), plug-ins from "
           "${bundled_dir}")
   set(show ${SHOW_CALLS} ${bundled_dir} ${calls})
   set(summary ${MEXCALL} --cases ${case_files})

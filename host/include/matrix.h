@@ -4,9 +4,17 @@
  * plug-ins and tools use, written for the bundled host. Arrays are opaque
  * handles; every size and index is reached through the functions below.
  *
- * Two binary families exist, as in a MATLAB installation. A plug-in compiled
- * with MX_COMPAT_32 defined sees 32-bit sizes (mwSize is int) and binds the
- * "_700" entry points; otherwise sizes are 64 bits wide and it binds "_730".
+ * A plug-in (compiled with MATLAB_MEX_FILE defined, as every MEX build
+ * does) chooses its interface the way it must for a MATLAB installation:
+ *   MX_COMPAT_32                                   32-bit sizes (mwSize is
+ *                                                  int), binds the "_700" entries
+ *   MX_COMPAT_64 and MATLAB_DEFAULT_RELEASE=R2017b 64-bit sizes, binds "_730"
+ * Anything else selects, in a MATLAB installation since R2018a, the
+ * interleaved-complex interface, which binds other names than the version
+ * words our plug-ins report; this header refuses it, so the bundled build
+ * fails where a MATLAB build would go wrong. Code that embeds the host (its
+ * tools and tests, without MATLAB_MEX_FILE) gets 64-bit sizes.
+ *
  * Only the functions that carry a size-family suffix in a MATLAB installation
  * have two entries; every other function has a single entry under its plain
  * name, which is the name a plug-in built against this header imports.
@@ -25,6 +33,24 @@
 #endif
 #else
 #define MX_API __attribute__((visibility("default")))
+#endif
+
+/* The interface selection described above. */
+#define MEXHOST_CAT_(a, b) a##b
+#define MEXHOST_CAT(a, b) MEXHOST_CAT_(a, b)
+#define MEXHOST_RELEASE_R2017b 700
+#define MEXHOST_RELEASE_R2018a 800
+#if defined(MATLAB_MEX_FILE) && !defined(MX_COMPAT_32)
+#if !defined(MX_COMPAT_64) || !defined(MATLAB_DEFAULT_RELEASE)
+#error \
+    "a MEX file must choose its size family: define MX_COMPAT_32, or MX_COMPAT_64 with MATLAB_DEFAULT_RELEASE=R2017b (without them MATLAB's headers select the interleaved-complex interface)"
+#elif MEXHOST_CAT(MEXHOST_RELEASE_, MATLAB_DEFAULT_RELEASE) != 700
+#error \
+    "MATLAB_DEFAULT_RELEASE selects an interface other than the separate-complex one with 64-bit sizes; define MATLAB_DEFAULT_RELEASE=R2017b"
+#endif
+#endif
+#if defined(MX_COMPAT_32) && defined(MX_COMPAT_64)
+#error "define one of MX_COMPAT_32 and MX_COMPAT_64, not both"
 #endif
 
 #ifdef __cplusplus
@@ -127,10 +153,11 @@ MX_API void mxDestroyArray(mxArray *pa);
 MX_API mxArray *mxDuplicateArray(const mxArray *pa);
 
 /* Uninitialised arrays: one entry each, taking size_t in both size families
- * (the names a MATLAB installation exports). */
+ * (the names a MATLAB installation exports). The dimensions are not const,
+ * as in MATLAB's declaration; they are only read. */
 MX_API mxArray *mxCreateUninitNumericMatrix(size_t m, size_t n, mxClassID classid,
                                             mxComplexity flag);
-MX_API mxArray *mxCreateUninitNumericArray(size_t ndim, const size_t *dims, mxClassID classid,
+MX_API mxArray *mxCreateUninitNumericArray(size_t ndim, size_t *dims, mxClassID classid,
                                            mxComplexity flag);
 
 /* Both size families. */

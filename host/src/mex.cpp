@@ -439,7 +439,7 @@ int mexCallMATLAB(int nlhs, mxArray *plhs[], int nrhs, mxArray *prhs[], const ch
   return mexhost::dispatch(nlhs, plhs, nrhs, prhs, name);
 }
 
-int mexCallMATLABWithObject(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[],
+int mexCallMATLABWithObject(int nlhs, mxArray *plhs[], int nrhs, mxArray *prhs[],
                             const char *name) {
   return mexhost::dispatch(nlhs, plhs, nrhs, prhs, name);
 }

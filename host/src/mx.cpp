@@ -576,20 +576,26 @@ void *mxCalloc(size_t n, size_t size) {
 void *mxRealloc(void *ptr, size_t size) {
   mexhost::countAllocation();
   mexhost::CallContext *context = mexhost::currentContext();
-  if (ptr != nullptr && context != nullptr && context->scratch.count(ptr) == 0) {
-    note("mxRealloc of a block that this call did not obtain from mxMalloc/mxCalloc");
-    return nullptr;
+  size_t oldSize = 0;
+  if (ptr != nullptr && context != nullptr) {
+    auto held = context->scratch.find(ptr);
+    if (held == context->scratch.end()) {
+      note("mxRealloc of a block that this call did not obtain from mxMalloc/mxCalloc");
+      return nullptr;
+    }
+    oldSize = held->second;
+    // Forgotten before realloc, which ends the old block's life when it moves.
+    mexhost::releaseScratch(context, ptr);
   }
   void *block = std::realloc(ptr, size == 0 ? 1 : size);
   if (block == nullptr) {
+    // The old block is untouched and still the call's.
+    if (ptr != nullptr && context != nullptr) mexhost::holdScratch(context, ptr, oldSize);
     raise("MATLAB:nomem",
           "Out of memory. mxRealloc could not allocate " + std::to_string(size) + " bytes.");
   }
   if (context != nullptr) {
-    if (ptr == nullptr) {
-      ++mexhost::liveScratchCount;
-    }
-    if (ptr != nullptr) mexhost::releaseScratch(context, ptr);
+    if (ptr == nullptr) ++mexhost::liveScratchCount;
     mexhost::holdScratch(context, block, size);
   }
   return block;
@@ -696,7 +702,7 @@ mxArray *mxCreateUninitNumericMatrix(size_t m, size_t n, mxClassID classid, mxCo
   return mexhost::createUninitialised({m, n}, classid, flag);
 }
 
-mxArray *mxCreateUninitNumericArray(size_t ndim, const size_t *dims, mxClassID classid,
+mxArray *mxCreateUninitNumericArray(size_t ndim, size_t *dims, mxClassID classid,
                                     mxComplexity flag) {
   return mexhost::createUninitialised(std::vector<size_t>(dims, dims + ndim), classid, flag);
 }

@@ -69,6 +69,17 @@ Case parseCase(const std::string &file, int line, std::string text) {
   if (arrow == std::string::npos) throw ParseError("expected '->'");
   c.call = splitCall(trim(text.substr(0, arrow)));
   std::string right = trim(text.substr(arrow + 2));
+  if (right.rfind("same(", 0) == 0 && right.back() == ')') {
+    c.sameAs = trim(right.substr(5, right.size() - 6));
+    bool identifier = !c.sameAs.empty() && std::isalpha(static_cast<unsigned char>(c.sameAs[0]));
+    for (char ch : c.sameAs) {
+      identifier = identifier && (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_');
+    }
+    if (!identifier) throw ParseError("same(REF) takes the name of a function");
+    c.nargout = nargout < 0 ? 1 : nargout;
+    if (c.nargout < 1) throw ParseError("same(REF) compares at least one output");
+    return c;
+  }
   if (right.rfind("error(", 0) == 0 && right.back() == ')') {
     std::vector<std::string> parts = splitTopLevel(right.substr(6, right.size() - 7), ',');
     if (parts.size() != 2) throw ParseError("error(ID, MESSAGE) takes two texts");
@@ -122,12 +133,12 @@ std::vector<Case> readCaseFile(const std::string &path) {
   return cases;
 }
 
-const Plugin &openPlugin(const std::string &folder, const std::string &name) {
+const Plugin &openPlugin(const char *folder, const char *name) {
   // A spin lock: opening is rare, and the Windows build's C++ runtime has no
   // std::mutex.
   static std::atomic_flag busy = ATOMIC_FLAG_INIT;
   static std::map<std::string, std::unique_ptr<Plugin>> opened;
-  const std::string path = folder + "/" + name + pluginSuffix();
+  const std::string path = std::string(folder) + "/" + name + pluginSuffix();
   while (busy.test_and_set(std::memory_order_acquire)) {
   }
   std::unique_ptr<Plugin> &slot = opened[path];
@@ -142,14 +153,43 @@ const Plugin &openPlugin(const std::string &folder, const std::string &name) {
 
 const Plugin *PluginShelf::get(const std::string &name, std::string *why) {
   try {
-    return &openPlugin(folder_, name);
+    return &openPlugin(folder_.c_str(), name.c_str());
   } catch (const std::runtime_error &error) {
     *why = error.what();
     return nullptr;
   }
 }
 
-CaseOutcome runCase(const Case &testCase, PluginShelf &shelf, const std::string &host) {
+namespace {
+
+// What same(REF) expects: REF called by the host with the case's inputs and
+// one output, as expected outputs (one per output of the case) or an error.
+bool referenceResult(Case *expectation, const std::vector<const mxArray *> &inputs,
+                     std::vector<ArrayPtr> *expected, std::string *why) {
+  mxArray *output = nullptr;
+  try {
+    if (!callFunction(expectation->sameAs, 1, &output, static_cast<int>(inputs.size()),
+                      inputs.data())) {
+      *why = "the host has no function " + expectation->sameAs;
+      return false;
+    }
+  } catch (const MexError &error) {
+    expectation->expectError = true;
+    expectation->errorId = error.identifier;
+    expectation->errorMessage = error.message;
+    return true;
+  }
+  ArrayPtr reference(output);
+  for (int i = 0; i < expectation->nargout; ++i) {
+    expected->push_back(ArrayPtr(mxDuplicateArray(reference.get())));
+  }
+  return true;
+}
+
+}  // namespace
+
+CaseOutcome runCase(const Case &givenCase, PluginShelf &shelf, const std::string &host) {
+  Case testCase = givenCase;
   CaseOutcome outcome;
   auto failed = [&](const std::string &detail) {
     outcome.kind = CaseOutcome::Kind::failed;
@@ -179,6 +219,9 @@ CaseOutcome runCase(const Case &testCase, PluginShelf &shelf, const std::string 
     for (const std::string &text : testCase.expected) expected.push_back(parseLiteral(text));
   } catch (const ParseError &error) {
     return failed(std::string("bad literal: ") + error.what());
+  }
+  if (!testCase.sameAs.empty() && !referenceResult(&testCase, inputs, &expected, &why)) {
+    return failed(why);
   }
   CallResult result = plugin->call(testCase.nargout, inputs);
   if (result.status == CallResult::Status::violation) {

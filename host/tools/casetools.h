@@ -6,6 +6,13 @@
 //   [@tag ...] NAME(ARG, ...) -> OUT1, OUT2        expected outputs (nargout 2)
 //   [@tag ...] NAME(ARG, ...) -> error('ID', 'MESSAGE')
 //   [@tag ...] NAME(ARG, ...) ->                   nargout 0, nothing returned
+//   [@tag ...] NAME(ARG, ...) -> same(REF)         each output (one unless
+//        @nargout says more) equals REF(ARG, ...) called with one output by
+//        the host running the case, or the call raises the error REF raises
+//
+// The form same(REF) is for what the host decides, not the plug-in: the
+// results and errors of the host's own functions, which nullfill and
+// unitfill forward to and which differ between hosts and their versions.
 //
 // Tags: @bundled, @octave, @windows restrict a line to the hosts named;
 // @nargout=N sets the number of outputs requested (for error lines, which
@@ -75,6 +82,7 @@ struct Case {
   std::string errorId;
   std::string errorMessage;
   std::vector<std::string> expected;  // literal texts, one per output
+  std::string sameAs;                 // same(REF): the host function REF, else empty
 };
 
 // Reads a case file; throws ParseError naming file and line on bad syntax.
@@ -84,7 +92,9 @@ std::vector<Case> readCaseFile(const std::string &path);
 // first request and kept open for the rest of the process; every test and
 // benchmark opens plug-ins through it. Throws std::runtime_error saying why
 // when the plug-in cannot be opened. Safe to call from several threads.
-const Plugin &openPlugin(const std::string &folder, const std::string &name);
+// (The texts are plain pointers so that a literal argument makes no
+// temporary for the returned reference to seem to depend on.)
+const Plugin &openPlugin(const char *folder, const char *name);
 
 // Opens plug-ins by name from one folder (openPlugin), reporting failures
 // instead of throwing.

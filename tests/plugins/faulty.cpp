@@ -36,7 +36,7 @@ MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *
   } else if (fault == "throwStd") {
     throw std::runtime_error("not a MATLAB error");
   } else if (fault == "callZeros") {
-    mexCallMATLABWithObject(1, plhs, nrhs - 1, prhs + 1, "zeros");
+    mexCallMATLABWithObject(1, plhs, nrhs - 1, const_cast<mxArray **>(prhs + 1), "zeros");
   } else if (fault == "callUnknown") {
     mexCallMATLAB(1, plhs, 0, nullptr, "noSuchFunction");
   } else if (fault == "plainError") {
