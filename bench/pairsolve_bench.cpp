@@ -140,8 +140,8 @@ void solveWith(benchmark::State &state, Engine engine, int M, int N, long k) {
   Failure failure;
   Engine solvedBy = engine;
   for (auto _ : state) {
-    SolveOutcome outcome = solveWithFallback(assignment.data(), &cost, C.data(), M, N, engine,
-                                             &failure, Capacities(), &solvedBy);
+    SolveOutcome outcome = solveWithFallback(systemAllocator(), assignment.data(), &cost, C.data(),
+                                             M, N, engine, &failure, Capacities(), &solvedBy);
     if (outcome != SolveOutcome::complete) state.SkipWithError("the engine did not complete");
     benchmark::DoNotOptimize(assignment.data());
   }

@@ -1,17 +1,14 @@
-// failure.h: how a plug-in fails. Checks and kernels never raise: they
-// describe what is wrong in a Failure and return false. Only mexFunction
-// raises, after everything the call holds has been released, so an error
-// never leaves scratch behind and every error is raised in one place.
+// failure.h: how a plug-in's checks and kernels fail. They never raise:
+// they describe what is wrong in a Failure and return false. Only
+// mexFunction raises (raiseFailure, hostbridge.h), after everything the
+// call holds has been released, so an error never leaves scratch behind and
+// every error is raised in one place.
 //
 // A Failure holds the condition word of the identifier "NAME:condition" and
 // the message. An empty condition raises the message as plain text without
 // an identifier (used only by the two plain messages some plug-ins raise).
-//
-// Raising is the gateway's last act: whatever the call holds is released
-// first. An allocation inside a host call (mxMalloc, mxCreate*) that fails
-// raises from within the host, as MATLAB and Octave do; the host then
-// reclaims the call's scratch and arrays, and memory the plug-in owns through
-// C++ objects (unique_ptr, vector) is freed by the unwinding.
+// This part needs no host: pairsolve's solver, which fails through it, runs
+// without one in its tests and benchmarks.
 //
 // Routines are inline so that a plug-in that does not use one of them
 // compiles without an unused-function warning.
@@ -21,8 +18,6 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
-
-#include "mexapi.h"
 
 namespace {
 
@@ -66,43 +61,6 @@ inline bool checkOneOutput(int nlhs, const char *plugin, const char *output, Fai
   if (nlhs <= 1) return true;
   return fail(failure, "tooManyOutputs", "%s returns one output, %s (asked for %d).", plugin,
               output, nlhs);
-}
-
-// Raises the failure through the host: a plain message with mexErrMsgTxt,
-// every other one with the identifier "plugin:condition". Never returns.
-inline void raiseFailure(const char *plugin, const Failure &failure) {
-  if (failure.condition == nullptr || failure.condition[0] == '\0') {
-    mexErrMsgTxt(failure.message);
-    return;
-  }
-  char identifier[kIdentifierLength];
-  std::snprintf(identifier, sizeof identifier, "%s:%s", plugin, failure.condition);
-  mexErrMsgIdAndTxt(identifier, "%s", failure.message);
-}
-
-// What an argument is, for the "got ..." part of a message: its size, then
-// "sparse" and "complex" where they apply, then its class, then "matrix"
-// (two dimensions, numeric, logical or char) or "array". For example "a 3-by-3 sparse double
-// matrix", "a 2-by-2 int32 matrix", "a 2-by-3-by-4 complex double array".
-inline const char *describeArray(const mxArray *array, char (&text)[kDescriptionLength]) {
-  const std::size_t ndims = mxGetNumberOfDimensions(array);
-  const auto *dims = mxGetDimensions(array);
-  char size[kDescriptionLength / 2] = {};
-  std::size_t used = 0;
-  for (std::size_t d = 0; d < ndims && used < sizeof size; ++d) {
-    const int written = std::snprintf(size + used, sizeof size - used, d == 0 ? "%llu" : "-by-%llu",
-                                      static_cast<unsigned long long>(dims[d]));
-    if (written < 0) break;
-    used += static_cast<std::size_t>(written);
-  }
-  // Cells and structs are arrays of any shape; only arrays of elements
-  // are called matrices when they have two dimensions.
-  const bool twoDimensional = ndims == 2;
-  const bool elementwise = mxIsNumeric(array) || mxIsLogical(array) || mxIsChar(array);
-  std::snprintf(text, sizeof text, "a %s %s%s%s %s", size, mxIsSparse(array) ? "sparse " : "",
-                mxIsComplex(array) ? "complex " : "", mxGetClassName(array),
-                twoDimensional && elementwise ? "matrix" : "array");
-  return text;
 }
 
 }  // namespace

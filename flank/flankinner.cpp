@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "gather.h"
+#include "hostbridge.h"
 #include "mexapi.h"
 #include "mexgateway.h"
 

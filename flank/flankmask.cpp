@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "gather.h"
+#include "hostbridge.h"
 #include "largeoutput.h"
 #include "mexapi.h"
 #include "mexgateway.h"

@@ -37,6 +37,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "hostbridge.h"
 #include "mexapi.h"
 #include "mexgateway.h"
 #include "poslist.h"

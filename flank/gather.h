@@ -45,6 +45,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hostbridge.h"
 #include "mexapi.h"
 #include "poslist.h"
 

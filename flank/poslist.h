@@ -32,6 +32,7 @@
 #include <new>
 
 #include "failure.h"
+#include "hostbridge.h"
 #include "mexapi.h"
 
 namespace {

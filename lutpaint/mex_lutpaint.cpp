@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "failure.h"
+#include "hostbridge.h"
 #include "largeoutput.h"
 #include "mexapi.h"
 #include "mexgateway.h"

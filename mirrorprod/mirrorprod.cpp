@@ -17,6 +17,7 @@
 #include <limits>
 
 #include "failure.h"
+#include "hostbridge.h"
 #include "mexapi.h"
 #include "mexgateway.h"
 #include "sparse_kernels.h"

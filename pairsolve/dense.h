@@ -198,7 +198,8 @@ int denseReduce(Dense &dense, const double *C, int M, int N, double substitute, 
 // Copies and reduces C (denseReduce), lists every column's zeros, places
 // the first stars (by rows from the candidates when they hold every zero),
 // and forms the row minima over the unstarred columns.
-void denseStart(Dense &dense, Marks &marks, const double *C, double substitute, bool nanForbidden) {
+void denseStart(const ScratchAllocator &allocator, Dense &dense, Marks &marks, const double *C,
+                double substitute, bool nanForbidden) {
   int M = marks.M;
   int N = marks.N;
   const double *w = dense.workCost;
@@ -210,7 +211,7 @@ void denseStart(Dense &dense, Marks &marks, const double *C, double substitute, 
   }
   if (marks.targetCount == M && M > 0) {
     if (allListed) {
-      placeStarsByRows(marks, [&dense](int c, auto take) {
+      placeStarsByRows(allocator, marks, [&dense](int c, auto take) {
         const int *rows = dense.zeroRow + static_cast<std::int64_t>(c) * dense.slots;
         for (int k = 0; k < dense.zeroCount[c]; ++k) take(rows[k]);
       });
@@ -539,13 +540,14 @@ struct DensePhases {
 // Solves C with the dense engine; writes the assignment vector when the
 // steps complete. substitute stands for the infinite costs (and NaN ones,
 // with nanForbidden).
-SolveOutcome solveDense(double *assignment, const double *C, int M, int N, double substitute,
-                        bool nanForbidden, int zeroSlots, int logEntries) {
-  Scratch scratch;
+SolveOutcome solveDense(const ScratchAllocator &allocator, double *assignment, const double *C,
+                        int M, int N, double substitute, bool nanForbidden, int zeroSlots,
+                        int logEntries) {
+  Scratch scratch(allocator);
   Marks marks = newMarks(scratch, M, N);
   Cursors cursors = newCursors(scratch, M, N);
   Dense dense = newDense(scratch, M, N, zeroSlots, logEntries);
-  denseStart(dense, marks, C, substitute, nanForbidden);
+  denseStart(allocator, dense, marks, C, substitute, nanForbidden);
   DensePhases phases{dense, marks, cursors};
   SolveOutcome outcome = runPhases(marks, phases);
   if (outcome == SolveOutcome::complete) buildassignmentvector(assignment, marks);

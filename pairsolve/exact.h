@@ -28,7 +28,7 @@ namespace {
 // The reduction has been made (exactBounds): summarizes every column and
 // places the first stars.
 template <class V>
-void exactStart(ExactOf<V> &exact, Marks &marks) {
+void exactStart(ExactOf<V> &exact, Marks &marks, const ScratchAllocator &allocator) {
   int M = marks.M;
   int N = marks.N;
   bool wide = M <= N;
@@ -45,7 +45,7 @@ void exactStart(ExactOf<V> &exact, Marks &marks) {
   for (int c = 0; c < N; ++c) allListed = allListed && exact.tail[c] > exact.colPot[c];
   if (wide && allListed) {
     // The zeros from the summaries: the listed rows at their row minimum.
-    placeStarsByRows(marks, [&exact](int c, auto take) {
+    placeStarsByRows(allocator, marks, [&exact](int c, auto take) {
       std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
       for (int k = 0; k < exact.listedCount[c]; ++k) {
         int r = exact.listedRow[first + k];
@@ -522,7 +522,7 @@ ExactOf<V> newExact(Scratch &scratch, const double *C, int M, int N, V substitut
 // stars leave work to do.
 template <template <class> class Phases = ExactPhases, typename V>
 SolveOutcome runExact(ExactOf<V> &exact, Scratch &scratch, Marks &marks, int M, int N) {
-  exactStart(exact, marks);
+  exactStart(exact, marks, scratch.allocator());
   if (marks.starCount == marks.targetCount) return SolveOutcome::complete;
   Cursors cursors = newCursors(scratch, M, N);
   newExactPhases(exact, scratch, N);
@@ -534,9 +534,10 @@ SolveOutcome runExact(ExactOf<V> &exact, Scratch &scratch, Marks &marks, int M, 
 // Solves C with the exact engine when exactBounds admits it (else inexact);
 // writes the assignment vector when the steps complete. substitute stands
 // for the non-finite costs (NaN among them only with nanForbidden).
-SolveOutcome solveExact(double *assignment, const double *C, int M, int N, double substitute,
-                        const CostSummary &summary, bool nanForbidden, int slots) {
-  Scratch scratch;
+SolveOutcome solveExact(const ScratchAllocator &allocator, double *assignment, const double *C,
+                        int M, int N, double substitute, const CostSummary &summary,
+                        bool nanForbidden, int slots) {
+  Scratch scratch(allocator);
   Exact exact = newExact(scratch, C, M, N, substitute, summary.anyNonFinite, slots);
   if (!exactBounds(exact, M, N, summary, nanForbidden)) return SolveOutcome::inexact;
   Marks marks = newMarks(scratch, M, N);

@@ -161,8 +161,8 @@ bool gridCertificate(const ExactOf<GridValue> &exact, int M, int N, const GridVa
 // Solves C, finite and not all integers, with the grid engine: inexact when
 // the costs are not on a grid it takes, or when its check fails (then
 // nothing is written); otherwise writes the assignment vector.
-SolveOutcome solveGrid(double *assignment, const double *C, int M, int N,
-                       const CostSummary &summary, int slots, GridReport *report) {
+SolveOutcome solveGrid(const ScratchAllocator &allocator, double *assignment, const double *C,
+                       int M, int N, const CostSummary &summary, int slots, GridReport *report) {
   *report = GridReport();
   if (M == 0 || N == 0 || summary.anyNonFinite || !(summary.largestFinite > 0.0)) {
     return SolveOutcome::inexact;
@@ -172,7 +172,7 @@ SolveOutcome solveGrid(double *assignment, const double *C, int M, int N,
     return SolveOutcome::inexact;
   }
   report->admitted = true;
-  Scratch scratch;
+  Scratch scratch(allocator);
   bool wide = M <= N;
   int lines = wide ? M : N;
   ExactOf<GridValue> exact = newExact<GridValue>(scratch, C, M, N, 0, false, slots);

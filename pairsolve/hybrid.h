@@ -383,16 +383,16 @@ Replay newReplay(Scratch &scratch, const double *C, int M, int N, double substit
 // cannot complete is reported stuck, as theirs (then NaN is forbidden and
 // the costs solved again). Without NaN in place it hands a stuck solve to
 // the dense engine, which decides.
-SolveOutcome solveHybrid(double *assignment, const double *C, int M, int N,
-                         const CostSummary &summary, double substitute, bool nanForbidden,
-                         int slots) {
+SolveOutcome solveHybrid(const ScratchAllocator &allocator, double *assignment, const double *C,
+                         int M, int N, const CostSummary &summary, double substitute,
+                         bool nanForbidden, int slots) {
   if (M == 0 || N == 0) return SolveOutcome::inexact;
   if (!(summary.largestFinite <= kHybridMagnitudeLimit) ||
       (summary.anyNonFinite && !(substitute <= kHybridMagnitudeLimit))) {
     return SolveOutcome::inexact;
   }
   bool nanInPlace = summary.anyNaN && !nanForbidden;
-  Scratch scratch;
+  Scratch scratch(allocator);
   bool wide = M <= N;
   double *rowBase = scratch.take<double>(M);
   double *colBase = scratch.take<double>(N);

@@ -71,6 +71,7 @@
 #include <limits>
 
 #include "failure.h"
+#include "hostbridge.h"
 #include "mexapi.h"
 #include "mexgateway.h"
 #include "solve.h"
@@ -83,7 +84,8 @@ constexpr char kName[] = "pairsolve";
 // non-negative message for a finite negative cost, and when even the
 // re-solve with NaN forbidden cannot complete (the working costs overflow).
 bool pairsolve(double *assignment, double *cost, const double *C, int M, int N, Failure *failure) {
-  SolveOutcome outcome = solveWithFallback(assignment, cost, C, M, N, Engine::automatic, failure);
+  SolveOutcome outcome =
+      solveWithFallback(hostAllocator(), assignment, cost, C, M, N, Engine::automatic, failure);
   if (outcome == SolveOutcome::complete) return true;
   if (outcome == SolveOutcome::refused) return false;
   return fail(failure, "costOverflow",

@@ -67,9 +67,9 @@ void computeassignmentcost(double *assignment, double *cost, const double *C, in
 
 // One solve. With nanForbidden, NaN costs are replaced by the substitute like
 // infinite ones; otherwise they are left in place. The outputs are zero.
-SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int N,
-                   const CostSummary &summary, bool nanForbidden, Engine engine,
-                   const Capacities &capacities, Engine *solvedBy) {
+SolveOutcome solve(const ScratchAllocator &allocator, double *assignment, double *cost,
+                   const double *C, int M, int N, const CostSummary &summary, bool nanForbidden,
+                   Engine engine, const Capacities &capacities, Engine *solvedBy) {
   std::int64_t E = static_cast<std::int64_t>(M) * N;
   double substitute = 0.0;
   if (E > 0 && summary.anyNonFinite) {
@@ -87,7 +87,7 @@ SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int
                    (engine == Engine::automatic && !summary.integral && !summary.anyNonFinite);
   if (gridFirst) {
     GridReport report;
-    outcome = solveGrid(assignment, C, M, N, summary, capacities.summarySlots, &report);
+    outcome = solveGrid(allocator, assignment, C, M, N, summary, capacities.summarySlots, &report);
     *solvedBy = Engine::grid;
     if (outcome == SolveOutcome::inexact && report.admitted) engine = Engine::dense;
   }
@@ -95,27 +95,27 @@ SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int
       (engine == Engine::automatic || engine == Engine::exact)) {
     // With NaN left in place the exact engine cannot run; when NaN is
     // forbidden it stands for the substitute like Inf.
-    outcome =
-        solveExact(assignment, C, M, N, substitute, summary, nanForbidden, capacities.summarySlots);
+    outcome = solveExact(allocator, assignment, C, M, N, substitute, summary, nanForbidden,
+                         capacities.summarySlots);
     *solvedBy = Engine::exact;
   }
   if (outcome == SolveOutcome::inexact && engine == Engine::automatic && !gridFirst &&
       !summary.anyNonFinite) {
     // Integers the exact engine cannot take (such as those up to 2^53).
     GridReport report;
-    outcome = solveGrid(assignment, C, M, N, summary, capacities.summarySlots, &report);
+    outcome = solveGrid(allocator, assignment, C, M, N, summary, capacities.summarySlots, &report);
     *solvedBy = Engine::grid;
   }
   if (outcome == SolveOutcome::inexact &&
       (engine == Engine::automatic || engine == Engine::hybrid)) {
     // Costs off every grid the exact and grid engines take, or gated ones.
-    outcome = solveHybrid(assignment, C, M, N, summary, substitute, nanForbidden,
+    outcome = solveHybrid(allocator, assignment, C, M, N, summary, substitute, nanForbidden,
                           capacities.summarySlots);
     *solvedBy = Engine::hybrid;
   }
   if (outcome == SolveOutcome::inexact && engine != Engine::exact) {
-    outcome = solveDense(assignment, C, M, N, substitute, nanForbidden, capacities.zeroSlots,
-                         capacities.logEntries);
+    outcome = solveDense(allocator, assignment, C, M, N, substitute, nanForbidden,
+                         capacities.zeroSlots, capacities.logEntries);
     *solvedBy = Engine::dense;
   }
   if (outcome == SolveOutcome::complete) computeassignmentcost(assignment, cost, C, M);
@@ -129,22 +129,23 @@ SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int
 // only the exact engine was asked for and it cannot take C. The outputs
 // are zero unless the solve completes. *solvedBy (when given) becomes the
 // engine whose result is returned.
-SolveOutcome solveWithFallback(double *assignment, double *cost, const double *C, int M, int N,
-                               Engine engine, Failure *failure,
+SolveOutcome solveWithFallback(const ScratchAllocator &allocator, double *assignment, double *cost,
+                               const double *C, int M, int N, Engine engine, Failure *failure,
                                const Capacities &capacities = Capacities(),
                                Engine *solvedBy = nullptr) {
   Engine solver = Engine::dense;
   if (solvedBy == nullptr) solvedBy = &solver;
   *solvedBy = engine;
   clearOutputs(assignment, cost, M);
-  Scratch scratch;
+  Scratch scratch(allocator);
   CostSummary summary;
   if (!checkCosts(C, M, N, scratch, &summary, failure)) return SolveOutcome::refused;
   SolveOutcome outcome =
-      solve(assignment, cost, C, M, N, summary, false, engine, capacities, solvedBy);
+      solve(allocator, assignment, cost, C, M, N, summary, false, engine, capacities, solvedBy);
   if (outcome == SolveOutcome::stuck && summary.anyNaN) {
     clearOutputs(assignment, cost, M);
-    outcome = solve(assignment, cost, C, M, N, summary, true, engine, capacities, solvedBy);
+    outcome =
+        solve(allocator, assignment, cost, C, M, N, summary, true, engine, capacities, solvedBy);
   }
   if (outcome != SolveOutcome::complete) clearOutputs(assignment, cost, M);
   return outcome;

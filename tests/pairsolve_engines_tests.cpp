@@ -44,8 +44,8 @@ struct Result {
 Result runEngine(const std::vector<double> &C, int M, int N, Engine engine,
                  const Capacities &capacities = Capacities(), Engine *solvedBy = nullptr) {
   Result result{SolveOutcome::complete, std::vector<double>(M, -1.0), -1.0, Failure()};
-  result.outcome = solveWithFallback(result.assignment.data(), &result.cost, C.data(), M, N, engine,
-                                     &result.failure, capacities, solvedBy);
+  result.outcome = solveWithFallback(systemAllocator(), result.assignment.data(), &result.cost,
+                                     C.data(), M, N, engine, &result.failure, capacities, solvedBy);
   return result;
 }
 
@@ -384,12 +384,12 @@ bool firstStarsComplete(const std::vector<double> &C, int M, int N) {
 // What the grid engine's check found on C (admitted, certified).
 GridReport gridReport(const std::vector<double> &C, int M, int N) {
   GridReport report;
-  Scratch scratch;
+  Scratch scratch(systemAllocator());
   CostSummary summary;
   Failure failure;
   if (!checkCosts(C.data(), M, N, scratch, &summary, &failure)) return report;
   std::vector<double> assignment(M, 0.0);
-  solveGrid(assignment.data(), C.data(), M, N, summary, kSummarySlots, &report);
+  solveGrid(systemAllocator(), assignment.data(), C.data(), M, N, summary, kSummarySlots, &report);
   return report;
 }
 

@@ -290,7 +290,7 @@ PlainSummary plainSummary(const std::vector<double> &C, int M, int N) {
 // from it, the automatic choice and the grid engine against the plain
 // engine: the same outcome, assignment and cost bits.
 void expectSummary(const std::vector<double> &C, int M, int N, const std::string &what) {
-  Scratch scratch;
+  Scratch scratch(systemAllocator());
   CostSummary summary;
   Failure failure;
   ASSERT_TRUE(checkCosts(C.data(), M, N, scratch, &summary, &failure)) << what;
@@ -312,8 +312,8 @@ void expectSummary(const std::vector<double> &C, int M, int N, const std::string
   for (Engine engine : {Engine::automatic, Engine::grid}) {
     std::vector<double> assignment(M, -1.0);
     double cost = -1.0;
-    SolveOutcome outcome =
-        solveWithFallback(assignment.data(), &cost, C.data(), M, N, engine, &failure, Capacities());
+    SolveOutcome outcome = solveWithFallback(systemAllocator(), assignment.data(), &cost, C.data(),
+                                             M, N, engine, &failure, Capacities());
     ASSERT_EQ(outcome == SolveOutcome::complete, complete) << what;
     if (!complete) continue;
     EXPECT_EQ(assignment, plainAssignment) << what;
