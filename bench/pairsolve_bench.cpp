@@ -1,7 +1,9 @@
 // pairsolve benchmarks: the automatic engine choice (what the plug-in runs),
-// each engine on its own, the plug-in called through the bundled host, and
-// the plain engine of the tests, on the matrices that
-// bench/pairsolve_vs_scipy.py gives scipy's linear_sum_assignment.
+// each engine on its own, and the plain engine (reference/), on the
+// matrices that bench/pairsolve_vs_scipy.py gives scipy's
+// linear_sum_assignment. The solver runs without a host, its scratch from
+// the C library; plugins_bench times the plug-in through the bundled host
+// on the same matrices (pairsolve/plugin/...).
 //
 // Benchmark names: pairsolve/<engine>/<M>x<N>/<kind>, kind one of int1000,
 // int1000000, int10 (random integers in [0, k]), uniform (doubles in
@@ -19,7 +21,7 @@
 // repetitions: the machines that run it are shared, and the median is
 // what the script compares.
 //
-// The matrices: element i in column-major order (row i mod M, column
+// The matrices (pairsolve_matrices.h): element i in column-major order (row i mod M, column
 // i div M) is drawn from x_i = splitmix64 output i of seed 1 (x_1 first):
 //   z = (seed + i * 0x9E3779B97F4A7C15) mod 2^64,
 //   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9, z = (z ^ (z >> 27)) * 0x94D049BB133111EB,
@@ -39,88 +41,18 @@
 #include <string>
 #include <vector>
 
-#include "casetools.h"
-#include "mexhost.h"
 #include "pairsolve/solve.h"
-#include "pairsolve_plain.h"
+#include "pairsolve_matrices.h"
+#include "reference/pairsolve_plain.h"
 
 namespace {
 
-constexpr std::uint64_t kSeed = 1;
-constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ull;
-// Kinds that are not integers in [0, k].
-constexpr int kUniform = -1;
-constexpr int kScaled = -2;
-constexpr int kSpan = -3;
-constexpr int kEuclid2 = -4;
-constexpr int kEuclid10 = -5;
-constexpr int kEuclid2Gated = -6;
-constexpr int kEuclid10Gated = -7;
-constexpr double kScaledFactor = 100.0;
-// Gates beyond which a distance is Inf: about a half (10-D) and two thirds
-// (2-D) of the pairs stay.
-constexpr double kGate2 = 0.6;
-constexpr double kGate10 = 1.3;
+using namespace pairsolvebench;
 
 // Solves timed per case: more of the quick ones.
 constexpr int kRepetitions = 9;
 constexpr int kLargeRepetitions = 5;  // matrices of more than a million elements
 constexpr int kPlainRepetitions = 3;  // the plain engine (seconds per solve)
-
-// The splitmix64 outputs of seed 1, shifted right by 11, one per call.
-struct Draws {
-  std::uint64_t state = kSeed;
-  std::uint64_t next() {
-    state += kGolden;
-    std::uint64_t z = state;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    z ^= z >> 31;
-    return z >> 11;
-  }
-  double unit() { return static_cast<double>(next()) * 0x1p-53; }
-};
-
-std::vector<double> distances(int M, int N, int d, double gate) {
-  Draws draws;
-  std::vector<double> P(static_cast<size_t>(M) * d), Q(static_cast<size_t>(N) * d);
-  for (double &x : P) x = draws.unit();
-  for (double &x : Q) x = draws.unit();
-  std::vector<double> C(static_cast<size_t>(M) * N);
-  for (int c = 0; c < N; ++c) {
-    for (int r = 0; r < M; ++r) {
-      double s = 0.0;
-      for (int j = 0; j < d; ++j) {
-        double t = P[static_cast<size_t>(r) * d + j] - Q[static_cast<size_t>(c) * d + j];
-        s = s + t * t;
-      }
-      double distance = std::sqrt(s);
-      C[r + static_cast<size_t>(M) * c] = distance > gate ? INFINITY : distance;
-    }
-  }
-  return C;
-}
-
-std::vector<double> benchmarkMatrix(int M, int N, long k) {
-  switch (k) {
-    case kEuclid2: return distances(M, N, 2, INFINITY);
-    case kEuclid10: return distances(M, N, 10, INFINITY);
-    case kEuclid2Gated: return distances(M, N, 2, kGate2);
-    case kEuclid10Gated: return distances(M, N, 10, kGate10);
-    default: break;
-  }
-  std::vector<double> C(static_cast<size_t>(M) * N);
-  Draws draws;
-  for (double &x : C) {
-    if (k >= 0) {
-      x = static_cast<double>(draws.next() % static_cast<std::uint64_t>(k + 1));
-    } else {
-      double u = draws.unit();
-      x = k == kUniform ? u : k == kScaled ? u * kScaledFactor : std::pow(10.0, 6.0 * u - 3.0);
-    }
-  }
-  return C;
-}
 
 // The engine code of the counter engine.
 double engineCode(Engine engine) {
@@ -160,47 +92,17 @@ void solvePlain(benchmark::State &state, int M, int N, long k) {
   state.counters["cost"] = cost;
 }
 
-// The plug-in through the bundled host: checks, outputs and scratch
-// accounting included.
-void solvePlugin(benchmark::State &state, int M, int N, long k) {
-  const mexhost::Plugin *plugin = &mexhost::openPlugin(TOOLBOX_PLUGIN_DIR, "pairsolve");
-  std::vector<double> C = benchmarkMatrix(M, N, k);
-  mexhost::ArrayPtr input(mxCreateDoubleMatrix_730(M, N, mxREAL));
-  std::copy(C.begin(), C.end(), mxGetPr(input.get()));
-  double cost = 0.0;
-  for (auto _ : state) {
-    mexhost::CallResult result = plugin->call(2, {input.get()});
-    if (result.status != mexhost::CallResult::Status::ok) {
-      state.SkipWithError("the plug-in call failed");
-      break;
-    }
-    cost = mxGetScalar(result.outputs[1].get());
-  }
-  state.counters["cost"] = cost;
-}
-
-const long kRealKinds[] = {kUniform,  kScaled,       kSpan,         kEuclid2,
-                           kEuclid10, kEuclid2Gated, kEuclid10Gated};
-
-std::string kindName(long k) {
-  static const char *const names[] = {"uniform",  "scaled",       "span",         "euclid2",
-                                      "euclid10", "euclid2gated", "euclid10gated"};
-  return k < 0 ? names[-1 - k] : "int" + std::to_string(k);
-}
-
 void registerAll() {
   struct Shape {
     int M, N;
   };
   const Shape shapes[] = {{1000, 1000}, {2000, 2000}, {500, 1000}, {1000, 500}};
-  const long kinds[] = {1000,  1000000,  10,        kUniform,      kScaled,
-                        kSpan, kEuclid2, kEuclid10, kEuclid2Gated, kEuclid10Gated};
   const struct {
     const char *name;
     Engine engine;
   } engines[] = {{"auto", Engine::automatic}, {"exact", Engine::exact}, {"dense", Engine::dense}};
   for (const Shape &shape : shapes) {
-    for (long k : kinds) {
+    for (long k : kAllKinds) {
       std::string size = std::to_string(shape.M) + "x" + std::to_string(shape.N);
       for (const auto &engine : engines) {
         // The exact engine takes only the integer kinds; the dense engine is
@@ -215,12 +117,6 @@ void registerAll() {
             ->ReportAggregatesOnly(true);
       }
       if (shape.M == 1000 && shape.N == 1000) {
-        benchmark::RegisterBenchmark(("pairsolve/plugin/" + size + "/" + kindName(k)).c_str(),
-                                     solvePlugin, shape.M, shape.N, k)
-            ->Unit(benchmark::kMillisecond)
-            ->Iterations(1)
-            ->Repetitions(kRepetitions)
-            ->ReportAggregatesOnly(true);
         if (k == 1000 || k == kUniform) {
           benchmark::RegisterBenchmark(("pairsolve/plain/" + size + "/" + kindName(k)).c_str(),
                                        solvePlain, shape.M, shape.N, k)

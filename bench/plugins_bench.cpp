@@ -4,14 +4,17 @@
 // forwarding plug-ins. Times only; nothing here asserts a speed.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "benchhost.h"
 #include "mexhost.h"
+#include "pairsolve_matrices.h"
 
 #if defined(TOOLBOX_HAVE_EIGEN)
 #include <Eigen/Sparse>
@@ -227,6 +230,34 @@ BENCHMARK_CAPTURE(BM_constructor, zeros, "zeros")
 BENCHMARK_CAPTURE(BM_constructor, ones, "ones")
     ->Name("host_ones/100x100")
     ->Unit(benchmark::kMicrosecond);
+
+// --- pairsolve ----------------------------------------------------------------
+
+// The plug-in at 1000-by-1000 on the matrices of pairsolve_bench (checks,
+// outputs and scratch accounting included).
+constexpr int kPairsolveSide = 1000;
+constexpr int kPairsolveRepetitions = 9;
+
+void BM_pairsolve(benchmark::State &state, long kind) {
+  const mexhost::Plugin &p = plugin("pairsolve");
+  std::vector<double> C = pairsolvebench::benchmarkMatrix(kPairsolveSide, kPairsolveSide, kind);
+  ArrayPtr input(mxCreateDoubleMatrix_730(kPairsolveSide, kPairsolveSide, mxREAL));
+  std::copy(C.begin(), C.end(), mxGetPr(input.get()));
+  for (auto _ : state) callPlugin(state, p, 2, {input.get()});
+}
+
+const bool kPairsolveRegistered = [] {
+  for (long kind : pairsolvebench::kAllKinds) {
+    std::string name = "pairsolve/plugin/" + std::to_string(kPairsolveSide) + "x" +
+                       std::to_string(kPairsolveSide) + "/" + pairsolvebench::kindName(kind);
+    benchmark::RegisterBenchmark(name.c_str(), BM_pairsolve, kind)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1)
+        ->Repetitions(kPairsolveRepetitions)
+        ->ReportAggregatesOnly(true);
+  }
+  return true;
+}();
 
 }  // namespace
 

@@ -1,18 +1,19 @@
 // grid.h: the grid engine. It serves finite costs that are all integer
 // multiples of one power of two g, the largest at most Theta = 2^53 g (every
 // matrix of a 53-bit uniform generator such as rand, integers up to 2^53),
-// on which the working costs of the steps may round, so the exact engine
-// cannot take them. It runs the exact engine's phases (exact.h) in integer
-// arithmetic, costs in units of g and potentials in int64, which makes every
-// step exact; then a check in O(M + N) proves that the steps, run in
-// doubles element by element, make the same decisions. When the check
-// fails, the dense engine solves again.
+// on which the working costs of the steps may round, so the exact policy
+// cannot take them. It is the potential engine (potentials.h, phases.h)
+// with the grid policy: costs read in units of g, potentials in int64,
+// which makes every step exact and every decision one by value; then a
+// check in O(M + N) proves that the steps, run in doubles element by
+// element, make the same decisions. When the check fails, the costs go to
+// the dense engine (plan.h).
 //
 // Units. A cost is at most 2^53 units, a reduced cost (cost minus its line's
 // minimum) too, and T, the sum of every h of the run, is at most the
-// largest reduced cost Rmax (see exactBounds in exact_columns.h). So every
+// largest reduced cost Rmax (see exactBounds in exact.h). So every
 // potential, working cost and key stays within 2^56 units in magnitude, far
-// from int64's limit; exactInf (2^62) stands for +Inf.
+// from int64's limit; potentialInf (2^62) stands for +Inf.
 //
 // Why the check proves the decisions equal. Write F for a working cost as
 // the steps compute it in doubles and S for the same working cost in exact
@@ -51,7 +52,7 @@
 //      h (the least of equal exact values), and no tiny h is absorbed in a
 //      decision that matters. By induction every decision agrees, and so do
 //      the stars, the assignment and its cost (summed from C in row order).
-// The engine computes T and S5 as it runs (exact.total, exact.steps), U_r
+// The engine computes T and S5 as it runs (total, steps), U_r
 // from the final row potentials, and bounds R0max_r from the line
 // statistics: the row's own largest reduced cost when lines are rows, else
 // Rmax. It returns its result when the steps completed and (A) or (B) holds.
@@ -62,8 +63,9 @@
 // grid is 2^k or coarser, and the line statistics in units give the
 // reduction and the bounds on R0max_r.
 //
-// Inputs holding Inf or NaN stay with the exact and dense engines: their
-// substitute lies off the grid and the argument above does not cover it.
+// Inputs holding Inf or NaN are not the grid engine's: their substitute
+// lies off the grid and the argument above does not cover it (plan.h sends
+// them elsewhere).
 #ifndef PAIRSOLVE_GRID_H
 #define PAIRSOLVE_GRID_H
 
@@ -71,8 +73,9 @@
 #include <cstdint>
 
 #include "basics.h"
-#include "exact.h"
 #include "marks.h"
+#include "phases.h"
+#include "potentials.h"
 #include "summary.h"
 
 namespace {
@@ -96,6 +99,20 @@ constexpr double kGridAdmittedUnits = 72057594037927936.0;  // 2^56
 #else
 constexpr double kGridAdmittedUnits = kGridUnits;
 #endif
+
+// The grid policy: a cost x of C is read as x * scale, its integer units
+// (scale = 2^-k, a power of two: exact); decisions by value.
+struct GridPolicy : PlainDecisions<GridValue> {
+  using Value = GridValue;
+  double scale;
+
+  bool anySubstitute() const { return false; }
+  GridValue read(const double *column, int r, int) const {
+    return static_cast<GridValue>(column[r] * scale);
+  }
+};
+
+using GridEngine = Potentials<GridPolicy>;
 
 // Which engine produced a result, and what the grid engine's check found.
 struct GridReport {
@@ -137,13 +154,14 @@ void gridLines(const CostSummary &summary, int lines, double scale, GridValue *l
 // Conditions (A) and (B) of the opening comment, in units. rowStart holds
 // each row's potential after the reduction; R0max_r is bounded by
 // lineReduced[r] when lines are rows, else by the largest of lineReduced.
-bool gridCertificate(const ExactOf<GridValue> &exact, int M, int N, const GridValue *rowStart,
-                     const GridValue *lineReduced) {
+bool gridCertificate(const GridEngine &e, const GridValue *rowStart, const GridValue *lineReduced) {
 #if defined(PAIRSOLVE_CERTIFICATE_ALWAYS_HOLDS)
-  (void)exact, (void)M, (void)N, (void)rowStart, (void)lineReduced;
+  (void)e, (void)rowStart, (void)lineReduced;
   return true;
 #else
-  if (exact.total + kGridStepError * exact.steps < kGridTheta) return true;  // (B)
+  const int M = e.M;
+  const int N = e.N;
+  if (e.total + kGridStepError * e.steps < kGridTheta) return true;  // (B)
   bool wide = M <= N;
   GridValue reducedMax = 0;
   if (!wide) {
@@ -151,7 +169,7 @@ bool gridCertificate(const ExactOf<GridValue> &exact, int M, int N, const GridVa
       reducedMax = lineReduced[c] > reducedMax ? lineReduced[c] : reducedMax;
   }
   for (int r = 0; r < M; ++r) {  // (A)
-    GridValue gained = rowStart[r] - exact.rowPot[r];
+    GridValue gained = rowStart[r] - e.rowPot[r];
     if ((wide ? lineReduced[r] : reducedMax) + gained > kGridTheta) return false;
   }
   return true;
@@ -175,17 +193,18 @@ SolveOutcome solveGrid(const ScratchAllocator &allocator, double *assignment, co
   Scratch scratch(allocator);
   bool wide = M <= N;
   int lines = wide ? M : N;
-  ExactOf<GridValue> exact = newExact<GridValue>(scratch, C, M, N, 0, false, slots);
-  exact.scale = std::ldexp(1.0, -k);
+  GridPolicy policy;
+  policy.scale = std::ldexp(1.0, -k);
+  GridEngine e = newPotentials(scratch, policy, C, M, N, slots);
   GridValue *lineReduced = scratch.take<GridValue>(lines);
-  gridLines(summary, lines, exact.scale, wide ? exact.rowPot : exact.colPot, lineReduced);
+  gridLines(summary, lines, policy.scale, wide ? e.rowPot : e.colPot, lineReduced);
   GridValue *rowStart = scratch.take<GridValue>(M);
-  for (int r = 0; r < M; ++r) rowStart[r] = wide ? exact.rowPot[r] : 0;
+  for (int r = 0; r < M; ++r) rowStart[r] = wide ? e.rowPot[r] : 0;
   Marks marks = newMarks(scratch, M, N);
-  SolveOutcome outcome = runExact(exact, scratch, marks, M, N);
-  report->total = exact.total;
-  report->steps = exact.steps;
-  if (outcome != SolveOutcome::complete || !gridCertificate(exact, M, N, rowStart, lineReduced)) {
+  SolveOutcome outcome = runPotentials(e, scratch, marks);
+  report->total = e.total;
+  report->steps = e.steps;
+  if (outcome != SolveOutcome::complete || !gridCertificate(e, rowStart, lineReduced)) {
     return SolveOutcome::inexact;
   }
   report->certified = true;

@@ -1,6 +1,6 @@
 // heap.h: a binary heap of columns with each column's place in it, so that
 // a column can be removed or moved wherever it stands. The order is a
-// comparison the caller passes; the exact engine keeps two such heaps.
+// comparison the caller passes; the potential engine keeps two such heaps.
 #ifndef PAIRSOLVE_HEAP_H
 #define PAIRSOLVE_HEAP_H
 

@@ -1,15 +1,17 @@
-// hybrid.h: the hybrid engine. It serves costs off every grid the exact and
-// grid engines take (distances, scaled or log-uniform doubles), with Inf
-// for forbidden pairs and NaN forbidden in the second solve. It runs the
-// exact engine's phases (exact.h) on doubles: it reads the reduced costs
-// the steps compute, keeps potentials, column summaries and heaps, and
-// never forms the working costs. Its values differ from the steps' by
-// rounding, so every decision that rounding could change (is this a zero?
-// which is the least uncovered cost?) is decided by a margin where the
-// margin is clear, and otherwise by running the steps' own chain of
-// operations again for that element (replay.h). When a decision would need
-// too many such replays (heavily tied costs), it hands the costs to the
-// dense engine.
+// hybrid.h: the hybrid policy of the potential engine (potentials.h,
+// phases.h). It serves costs off every grid the exact and grid policies
+// take (distances, scaled or log-uniform doubles), Inf for forbidden pairs
+// included, and NaN, left in place or forbidden. The engine reads the
+// reduced costs the steps compute, keeps potentials, column summaries and
+// heaps in doubles, and never forms the working costs. Its values differ
+// from the steps' by rounding, so every decision that rounding could
+// change (is this a zero? which is the least uncovered cost?) is decided
+// by a margin where the margin is clear, and otherwise by running the
+// steps' own chain of operations again for that element (replay.h). When a
+// decision would need too many such replays (heavily tied costs), it hands
+// the costs to the dense engine. This part owns the policy (its reading of
+// a cost, its zero test, its step 5 decision, the log it keeps for
+// replays), the margin with its constants and its proof, and solveHybrid.
 //
 // Why the decisions are the steps'. Write u = 2^-53; n for the number of
 // step 5s so far, P for the phases, T for the sum of every h. For an
@@ -71,7 +73,7 @@
 // steps cannot complete (more step 5s than stars in one phase, or no finite
 // least cost) is one the engine cannot complete either.
 //
-// Limits: costs beyond 2^1000 (and a substitute beyond it) stay with the
+// Limits: costs beyond 2^1000 (and a substitute beyond it) go to the
 // dense engine, so no sum overflows. A step 5 that would replay more than
 // its cap of candidates, or replay work beyond a budget proportional to
 // the matrix, ends the solve: the dense engine solves again; so does a
@@ -89,12 +91,30 @@
 #endif
 
 #include "basics.h"
-#include "exact.h"
 #include "marks.h"
+#include "phases.h"
+#include "potentials.h"
 #include "replay.h"
 #include "summary.h"
 
 namespace {
+
+// The unit roundoff of doubles: a sum or difference, rounded to nearest,
+// differs from the exact one by at most this times its magnitude.
+constexpr double kUnitRoundoff = 0x1p-53;
+// The margin's weights, in units of the roundoff (the opening comment
+// proves them): per step 5, per phase and a constant.
+#if defined(PAIRSOLVE_HYBRID_MARGIN_ZERO)
+// A deliberately wrong build (tests only): no margin, so the randomized
+// engine comparison must report mismatches.
+constexpr double kMarginPerStep = 0.0;
+constexpr double kMarginPerPhase = 0.0;
+constexpr double kMarginConstant = 0.0;
+#else
+constexpr double kMarginPerStep = 128.0;
+constexpr double kMarginPerPhase = 64.0;
+constexpr double kMarginConstant = 1024.0;
+#endif
 
 // Replay work allowed per element of the matrix (operations), plus a floor.
 constexpr std::int64_t kReplayPerElement = 16;
@@ -103,248 +123,179 @@ constexpr std::int64_t kReplayFloor = std::int64_t{1} << 20;
 // rows plus columns.
 constexpr int kLeastCandidateCap = 64;
 constexpr int kCandidateShare = 8;
-// Summary slots per column (exact_columns.h) when the plug-in's default is
+// Summary slots per column (potentials.h) when the plug-in's default is
 // asked for and the matrix is not wider than tall.
 constexpr int kHybridSummarySlots = 16;
-// Costs beyond this stay with the dense engine.
+// Costs beyond this go to the dense engine.
 constexpr double kHybridMagnitudeLimit = 0x1p1000;
 
-// The margin's factor for the step 5s and phases so far (see the opening
-// comment); zeroMargin follows it.
-void hybridDelta(Exact &exact) {
-  Replay &replay = *exact.replay;
-  replay.delta =
-      kUnitRoundoff * (kMarginPerStep * static_cast<double>(exact.steps) +
-                       kMarginPerPhase * static_cast<double>(exact.phase) + kMarginConstant);
-  exact.zeroMargin = 2.0 * exactMargin(exact, 0.0);
-}
+struct HybridPolicy {
+  using Value = double;
+  static constexpr bool kConfirms = true;
+  double substitute;   // stands for every non-finite cost, but NaN when nanInPlace
+  bool hasSubstitute;  // C holds non-finite costs
+  bool nanInPlace;     // NaN costs are read as NaN (the first solve of costs holding NaN)
+  // The steps' reduction: R0 = (cost - rowBase[r]) - colBase[c].
+  const double *rowBase;
+  const double *colBase;
+  Replay *replay;  // the log from which the steps' own working costs are replayed
+  // The margin's factor for the step 5s and phases so far (D1-D2 of the
+  // opening comment), and zeroMargin = 2 margin(0).
+  double delta;
+  double zeroMargin;
 
-// The engine's working cost (r, c) for an uncovered row r (rowKey is its
-// potential; +Inf for a covered row).
-inline double hybridWorking(const Exact &exact, int r, int c) {
-  return (exactRead(exact, exact.C + at(0, c, exact.replay->M), r, c) - colPotNow(exact, c)) -
-         exact.rowKey[r];
-}
-
-// The first row r in [from, M) whose working cost is a zero of the steps,
-// or M: the rows within the margin are replayed. kSubstitute: C holds
-// non-finite costs.
-template <bool kSubstitute>
-int firstHybridZero(Exact &exact, int c, int from, int M) {
-  const double *column = exact.C + at(0, c, M);
-  double colPot = colPotNow(exact, c);
-  double margin = exact.zeroMargin;
-  int r = from;
+  bool anySubstitute() const { return hasSubstitute; }
+  // Element (r, c) as the engine reads it: its reduced cost, rounded as the
+  // steps round it.
+  double read(const double *column, int r, int c) const {
+    return (stepsCost(column[r], substitute, nanInPlace) - rowBase[r]) - colBase[c];
+  }
 #if defined(__SSE2__)
-  const __m128d sub = _mm_set1_pd(exact.substitute);
-  const __m128d base = _mm_set1_pd(exact.colBase[c]);
-  const __m128d keepNaN = _mm_castsi128_pd(_mm_set1_epi64x(exact.nanInPlace ? -1 : 0));
-  const __m128d pot = _mm_set1_pd(colPot);
-  const __m128d limit = _mm_set1_pd(margin);
-  for (; r + 2 <= M; r += 2) {
-    __m128d reduced = _mm_sub_pd(_mm_sub_pd(hybridCosts<kSubstitute>(column + r, sub, keepNaN),
-                                            _mm_loadu_pd(exact.rowBase + r)),
-                                 base);
-    __m128d w = _mm_sub_pd(_mm_sub_pd(reduced, pot), _mm_loadu_pd(exact.rowKey + r));
-    int near = _mm_movemask_pd(_mm_cmple_pd(w, limit));
-    if ((near & 1) && replayElement(*exact.replay, r, c) == 0.0) return r;
-    if ((near & 2) && replayElement(*exact.replay, r + 1, c) == 0.0) return r + 1;
+  struct Lanes {
+    __m128d substitute;
+    __m128d keepNaN;  // all ones when NaN stays in place
+    __m128d columnBase;
+  };
+  Lanes lanes(int c) const {
+    return {_mm_set1_pd(substitute), _mm_castsi128_pd(_mm_set1_epi64x(nanInPlace ? -1 : 0)),
+            _mm_set1_pd(colBase[c])};
+  }
+  template <bool kSubstitute>
+  __m128d read2(const Lanes &lanes, const double *column, int r) const {
+    __m128d x = _mm_loadu_pd(column + r);
+    if (kSubstitute) {
+      __m128d keep = _mm_or_pd(_mm_cmpeq_pd(_mm_sub_pd(x, x), _mm_setzero_pd()),
+                               _mm_and_pd(_mm_cmpunord_pd(x, x), lanes.keepNaN));
+      x = _mm_or_pd(_mm_and_pd(keep, x), _mm_andnot_pd(keep, lanes.substitute));
+    }
+    return _mm_sub_pd(_mm_sub_pd(x, _mm_loadu_pd(rowBase + r)), lanes.columnBase);
   }
 #endif
-  for (; r < M; ++r) {
-    double w = (exactRead(exact, column, r, c) - colPot) - exact.rowKey[r];
-    if (w <= margin && replayElement(*exact.replay, r, c) == 0.0) return r;
-  }
-  return M;
-}
 
-// The first uncovered zero row of a listed column c (its unlisted rows are
-// beyond the margin), or kNone.
-int hybridListedZero(Exact &exact, int c) {
-  double least = exactListedLeast(exact, c);
-  double colPot = colPotNow(exact, c);
-  if (least - colPot > exact.zeroMargin) return kNone;
-  std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
-  int found = kNone;
-  for (int k = 0; k < exact.listedCount[c]; ++k) {
-    int r = exact.listedRow[first + k];
-    if (exact.rowKey[r] == -kInf || (found != kNone && r > found)) continue;
-    double w = (exact.listedCost[first + k] - exact.rowKey[r]) - colPot;
-    if (w <= exact.zeroMargin && replayElement(*exact.replay, r, c) == 0.0) found = r;
+  // D1: a working cost within zeroMargin is replayed; its steps' value
+  // decides.
+  double zeroLimit() const {
+    return zeroMargin;
   }
-  return found;
-}
+  bool confirmZero(int r, int c) {
+    return replayElement(*replay, r, c) == 0.0;
+  }
+  // The margin around a working cost of magnitude level (E3, E4).
+  double margin(double level, double total) const {
+    return delta > 0.0 ? delta * (std::fabs(level) + 4.0 * total) : 0.0;
+  }
+  // D2: theta = g + 4 margin(2g).
+  double candidateMargin(double g, double total) const {
+    return 4.0 * margin(2.0 * std::fabs(g), total);
+  }
 
-// Step 5 of the hybrid engine (D2 of the opening comment): the candidates
-// for the least uncovered cost are collected and replayed; h is the least
-// replayed value. False when no finite h exists, or when the candidates or
-// the replay work exceed their limits (the dense engine then solves).
-bool hybridStep5(Exact &exact, Marks &marks, Cursors &cursors, int *candidates) {
-  Replay &replay = *exact.replay;
-  int M = marks.M;
-  if (exact.steps >= kMostSteps) replay.exhausted = true;
-  if (replay.exhausted) return false;
-  exactStep5Heap(exact, marks);
-  double g = exactLeastSlack(exact, M);
-  exactSettle(exact, M, g);
-  if (exact.heap.size > 0) {
-    double least = exactKeyNow(exact, exact.heap.entry[0]);
-    if (least < g) g = least;
+  // The margin for the step 5s and phases so far.
+  template <class E>
+  void renewMargin(E &e) {
+    delta = kUnitRoundoff * (kMarginPerStep * static_cast<double>(e.steps) +
+                             kMarginPerPhase * static_cast<double>(e.phase) + kMarginConstant);
+    zeroMargin = 2.0 * margin(0.0, e.total);
   }
-  if (!std::isfinite(g)) return false;
-  double theta = g + 4.0 * exactMargin(exact, 2.0 * std::fabs(g));
-  // Unstarred columns that may hold a candidate join the heap of the phase.
-  ExactKeyOrder<double> order{&exact};
-  while (exact.zerolessHeap.size > 0 &&
-         !(exactBoundNow(exact, exact.zerolessHeap.entry[0]) > theta)) {
-    exactMoveZeroless(exact);
-  }
-  // The columns whose key is at most theta leave the heap: read into the
-  // slacks when their unlisted rows may hold a candidate, else searched
-  // among their listed rows (they return to the heap at the next step 5).
-  int firstPopped = exact.pendingCount;
-  while (exact.heap.size > 0) {
-    int c = exact.heap.entry[0];
-    if (exactKeyStale(exact, c)) {
-      exactKey(exact, c);
-      heapDown(exact.heap, 0, order);
-      continue;
-    }
-    if (exactKeyNow(exact, c) > theta) break;
-    heapPopTop(exact);
-    if (exact.keyNeedsRead[c] || !(exact.tail[c] - colPotNow(exact, c) > theta)) {
-      exactReadIntoSlack(exact, c, M);
-    } else {
-      exact.pending[exact.pendingCount++] = c;
-    }
-  }
-  int cap = (M + marks.N) / kCandidateShare;
-  if (cap < kLeastCandidateCap) cap = kLeastCandidateCap;
-  int count = 0;
-  double h = kInf;
-  auto candidate = [&](int r, int c) {
-    if (++count > cap) return;
-    double F = replayElement(replay, r, c);
-    if (F < h) h = F;
-  };
-  for (int i = firstPopped; i < exact.pendingCount; ++i) {
-    int c = exact.pending[i];
-    double colPot = colPotNow(exact, c);
-    std::int64_t first = static_cast<std::int64_t>(c) * exact.slots;
-    for (int k = 0; k < exact.listedCount[c]; ++k) {
-      int r = exact.listedRow[first + k];
-      if (exact.rowKey[r] == -kInf) continue;
-      if ((exact.listedCost[first + k] - exact.rowKey[r]) - colPot <= theta) candidate(r, c);
-    }
-  }
-  int zeroRows = 0;
-  if (exact.slackColumns > 0) {
-    for (int r = 0; r < M; ++r) {
-      if (exact.rowKey[r] == -kInf || !(exact.slack[r] <= theta)) continue;
-      candidates[zeroRows++] = r;
-      for (int i = 0; i < exact.slackColumns; ++i) {
-        int c = exact.slackColumn[i];
-        if (hybridWorking(exact, r, c) <= theta) candidate(r, c);
-      }
-    }
-  }
-  if (count > cap || replay.exhausted || !std::isfinite(h)) {
-    replay.exhausted = true;
-    return false;
-  }
-  // The zeros this step 5 leaves: at listed rows of the searched columns,
-  // and at the rows of the read columns whose slack was within theta.
-  for (int i = firstPopped; i < exact.pendingCount; ++i) {
-    int c = exact.pending[i];
-    activate(marks, c);
-    exact.zeroless[c] = 0;
-  }
-  cursors.zeroRowCount = zeroRows;
-  for (int i = 0; i < zeroRows; ++i) cursors.zeroRows[i] = candidates[i];
-  exactApplyStep5(exact, marks, cursors, h);
-  grow(replay.h, *replay.scratch, h);
-  hybridDelta(exact);
-  return true;
-}
 
-// The hybrid engine as runPhases (marks.h) drives it: the exact engine's
-// phases, with the zero tests and step 5 of the opening comment, and the
-// log kept for replays.
-template <class V>
-struct HybridPhases {
-  ExactOf<V> &exact;
-  Marks &marks;
-  Cursors &cursors;
-
-  void newPhase() {
-    Replay &replay = *exact.replay;
-    if (exact.phase == 0) {
+  template <class E>
+  void onNewPhase(E &e, Marks &marks) {
+    if (e.phase == 1) {
       for (int c = 0; c < marks.N; ++c) {
-        replay.starredAt[c] = marks.starRow[c] != kNone ? 0 : kNotYet;
+        replay->starredAt[c] = marks.starRow[c] != kNone ? 0 : kNotYet;
       }
     }
-    exactNewPhase(exact, marks, cursors);
-    if (replay.phaseStart.size == 0) grow(replay.phaseStart, *replay.scratch, 0);
-    grow(replay.phaseStart, *replay.scratch, replay.h.size);
-    hybridDelta(exact);
+    if (replay->phaseStart.size == 0) grow(replay->phaseStart, *replay->scratch, 0);
+    grow(replay->phaseStart, *replay->scratch, replay->h.size);
+    renewMargin(e);
     // Unstarred columns known to hold no zero may have gained one by
     // absorption (D3): those within the margin are searched.
-    ExactBoundOrder<double> boundOrder{&exact};
-    while (exact.zerolessHeap.size > 0 &&
-           !(exactBoundNow(exact, exact.zerolessHeap.entry[0]) > exact.zeroMargin)) {
-      int c = exact.zerolessHeap.entry[0];
-      heapRemove(exact.zerolessHeap, 0, boundOrder);
-      exact.zeroless[c] = 0;
+    BoundOrder<HybridPolicy> boundOrder{&e};
+    while (e.zerolessHeap.size > 0 && !(boundNow(e, e.zerolessHeap.entry[0]) > zeroMargin)) {
+      int c = e.zerolessHeap.entry[0];
+      heapRemove(e.zerolessHeap, 0, boundOrder);
+      e.zeroless[c] = 0;
       activate(marks, c);
     }
   }
 
-  int findZero(int c) {
-    if (exact.tail[c] - colPotNow(exact, c) > exact.zeroMargin) {
-      int r = hybridListedZero(exact, c);
-      if (r == kNone && marks.unstarredSlot[c] != kNone) exactNoteZeroless(exact, c);
-      return r;
-    }
-    int M = marks.M;
-    ExactOf<V> &state = exact;
-    return nextZero(
-        cursors, marks, c,
-        [&state](int r, int k) {
-          return hybridWorking(state, r, k) <= state.zeroMargin &&
-                 replayElement(*state.replay, r, k) == 0.0;
-        },
-        [&state, M](int k, int from) {
-          return state.anySubstitute ? firstHybridZero<true>(state, k, from, M)
-                                     : firstHybridZero<false>(state, k, from, M);
-        });
-  }
-
-  void uncovered(int c) {
-    Replay &replay = *exact.replay;
+  template <class E>
+  void onUncovered(E &e, Marks &marks, int c) {
     int row = marks.coveredRows[marks.coveredCount - 1];
-    addEvent(replay.rows, *replay.scratch, replay.phaseStart, row, replay.h.size, exact.phase);
-    addEvent(replay.columns, *replay.scratch, replay.phaseStart, c, replay.h.size, exact.phase);
-    exactUncovered(exact, marks, cursors, c);
+    addEvent(replay->rows, *replay->scratch, replay->phaseStart, row, replay->h.size, e.phase);
+    addEvent(replay->columns, *replay->scratch, replay->phaseStart, c, replay->h.size, e.phase);
   }
 
-  bool step5() { return hybridStep5(exact, marks, cursors, exact.replay->candidates); }
+  template <class E>
+  void onEndPhase(E &, Marks &, int starred) {
+    replay->starredAt[starred] = replay->h.size;
+  }
 
-  void endPhase(int starred) {
-    Replay &replay = *exact.replay;
-    replay.starredAt[starred] = replay.h.size;
-    exactEndPhase(exact, marks);
+  template <class E>
+  bool beforeStep5(E &e) {
+    if (e.steps >= kMostSteps) replay->exhausted = true;
+    return !replay->exhausted;
+  }
+
+  // D2: every element with a working cost at most theta, in the columns
+  // step 5 took from the heap (firstPopped on in pending) and in the rows
+  // of the columns read (cursors' zero rows), is a candidate; h is the
+  // least of their values as the steps compute them. False, and the solve
+  // ends, when the candidates or the replay work exceed their limits or no
+  // finite h exists (the dense engine then solves).
+  template <class E>
+  bool decideStep5(E &e, Marks &marks, Cursors &cursors, int firstPopped, double theta, double *h) {
+    int cap = (marks.M + marks.N) / kCandidateShare;
+    if (cap < kLeastCandidateCap) cap = kLeastCandidateCap;
+    int count = 0;
+    double least = kInf;
+    auto candidate = [&](int r, int c) {
+      if (++count > cap) return;
+      double F = replayElement(*replay, r, c);
+      if (F < least) least = F;
+    };
+    for (int i = firstPopped; i < e.pendingCount; ++i) {
+      int c = e.pending[i];
+      double colPot = colPotNow(e, c);
+      std::int64_t first = static_cast<std::int64_t>(c) * e.slots;
+      for (int k = 0; k < e.listedCount[c]; ++k) {
+        int r = e.listedRow[first + k];
+        if (e.rowKey[r] == -kInf) continue;
+        if ((e.listedCost[first + k] - e.rowKey[r]) - colPot <= theta) candidate(r, c);
+      }
+    }
+    for (int i = 0; i < cursors.zeroRowCount; ++i) {
+      int r = cursors.zeroRows[i];
+      for (int j = 0; j < e.slackColumns; ++j) {
+        int c = e.slackColumn[j];
+        if (workingCost(e, r, c) <= theta) candidate(r, c);
+      }
+    }
+    if (count > cap || replay->exhausted || !std::isfinite(least)) {
+      replay->exhausted = true;
+      return false;
+    }
+    *h = least;
+    return true;
+  }
+
+  template <class E>
+  void afterStep5(E &e, double h) {
+    grow(replay->h, *replay->scratch, h);
+    renewMargin(e);
   }
 };
 
+using HybridEngine = Potentials<HybridPolicy>;
+
 // The log and cache of a hybrid solve (replay.h), from scratch.
 Replay newReplay(Scratch &scratch, const double *C, int M, int N, double substitute,
-                 const double *rowBase, const double *colBase) {
+                 bool nanInPlace, const double *rowBase, const double *colBase) {
   Replay replay;
   replay.C = C;
   replay.M = M;
   replay.N = N;
   replay.substitute = substitute;
-  replay.nanInPlace = false;
+  replay.nanInPlace = nanInPlace;
   replay.rowBase = rowBase;
   replay.colBase = colBase;
   replay.scratch = &scratch;
@@ -365,17 +316,15 @@ Replay newReplay(Scratch &scratch, const double *C, int M, int N, double substit
   std::int64_t E = static_cast<std::int64_t>(M) * N;
   replay.budget = kReplayPerElement * E + kReplayFloor;
   replay.exhausted = false;
-  replay.delta = 0.0;
   replay.intervals = phases;
   replay.rowFrom = scratch.take<int>(phases);
   replay.rowTo = scratch.take<int>(phases);
   replay.colFrom = scratch.take<int>(phases + 1);
   replay.colTo = scratch.take<int>(phases + 1);
-  replay.candidates = scratch.take<int>(M);
   return replay;
 }
 
-// Solves C with the hybrid engine: inexact when it does not take the costs
+// Solves C with the hybrid policy: inexact when it does not take the costs
 // (costs or substitute beyond 2^1000) or hands them on (see Limits above);
 // otherwise writes the assignment vector when the steps complete. With NaN
 // left in place (not nanForbidden) NaN costs are read as NaN, as the steps
@@ -414,9 +363,9 @@ SolveOutcome solveHybrid(const ScratchAllocator &allocator, double *assignment, 
   }
   for (int c = 0; c < N && nanInPlace; ++c) {
     const double *column = C + at(0, c, M);
-    double least = hybridCost(column[0], substitute, nanInPlace);
+    double least = stepsCost(column[0], substitute, nanInPlace);
     for (int r = 0; r < M; ++r) {
-      double x = hybridCost(column[r], substitute, nanInPlace);
+      double x = stepsCost(column[r], substitute, nanInPlace);
       if (wide) {
         if (c == 0 || x < rowBase[r]) rowBase[r] = x;
       } else if (x < least) {
@@ -433,17 +382,21 @@ SolveOutcome solveHybrid(const ScratchAllocator &allocator, double *assignment, 
   // where most columns hold no star for long and the larger summaries of
   // all of them cost more than the reads they save.
   if (slots == kSummarySlots && M >= N) slots = kHybridSummarySlots;
-  Exact exact = newExact(scratch, C, M, N, substitute, summary.anyNonFinite, slots);
-  Replay replay = newReplay(scratch, C, M, N, substitute, rowBase, colBase);
-  replay.nanInPlace = nanInPlace;
-  exact.replay = &replay;
-  exact.rowBase = rowBase;
-  exact.colBase = colBase;
-  exact.nanInPlace = nanInPlace;
-  for (int r = 0; r < M; ++r) exact.rowPot[r] = 0.0;
-  for (int c = 0; c < N; ++c) exact.colPot[c] = 0.0;
+  Replay replay = newReplay(scratch, C, M, N, substitute, nanInPlace, rowBase, colBase);
+  HybridPolicy policy;
+  policy.substitute = substitute;
+  policy.hasSubstitute = summary.anyNonFinite;
+  policy.nanInPlace = nanInPlace;
+  policy.rowBase = rowBase;
+  policy.colBase = colBase;
+  policy.replay = &replay;
+  policy.delta = 0.0;
+  policy.zeroMargin = 0.0;
+  HybridEngine e = newPotentials(scratch, policy, C, M, N, slots);
+  for (int r = 0; r < M; ++r) e.rowPot[r] = 0.0;
+  for (int c = 0; c < N; ++c) e.colPot[c] = 0.0;
   Marks marks = newMarks(scratch, M, N);
-  SolveOutcome outcome = runExact<HybridPhases>(exact, scratch, marks, M, N);
+  SolveOutcome outcome = runPotentials(e, scratch, marks);
   if (replay.exhausted || (outcome == SolveOutcome::stuck && !nanInPlace)) {
     return SolveOutcome::inexact;
   }

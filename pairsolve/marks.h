@@ -1,10 +1,10 @@
 // marks.h: stars, primes and covers, and the covering steps that move them,
-// shared by both engines. At most one star per row and per column and at
+// shared by every engine. At most one star per row and per column and at
 // most one prime per row, so row and column indices replace the Boolean
 // matrices of the steps. This part owns the first stars (by rows or by
 // columns), step 3's passes and resume points, step 4's path with step 2a,
 // the set of unstarred columns, the assignment vector built from the stars,
-// and the one loop of phases that both engines drive (runPhases).
+// and the one loop of phases that every engine drives (runPhases).
 //
 // An engine supplies what depends on how it keeps the working costs: where
 // step 3 finds a column's first uncovered zero, what it does when step 3

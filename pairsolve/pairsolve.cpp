@@ -15,7 +15,7 @@
 // subtract it from the uncovered columns). Among equal-cost assignments that
 // fixes which one is returned, and the floating-point operations fix every
 // working cost. Four engines make exactly those decisions, faster than a
-// literal transcription of the steps:
+// literal transcription of the steps; plan.h chooses among them:
 //
 // - The dense engine works for every input. It keeps the working costs in a
 //   matrix, but stars, primes and covers as row and column indices, follows
@@ -24,46 +24,49 @@
 //   Step 5 only records h: every working cost later receives exactly the
 //   additions and subtractions the steps make, in the same order, when its
 //   phase ends or when its column is next uncovered (see dense.h).
-// - The exact engine serves inputs on which one pass proves every operation
-//   of the steps exact (integer costs, or integer multiples of one power of
-//   two, small enough; see exactBounds in exact_columns.h). Then a working cost equals the input
-//   cost minus a column potential minus a row potential, exactly, and no
-//   matrix is needed: costs are read from C, each column keeps the rows of
-//   its least reduced costs and a bound for the others (which tell its zeros
-//   and its least uncovered cost without reading it), step 5 takes h from a
-//   heap of columns and changes potentials only. Its scratch is O(M + N).
-// - The grid engine serves finite costs on one power-of-two grid g whose
-//   largest is at most 2^53 g, where the steps in doubles may round: it runs
-//   the exact engine's phases in int64 units of g, then checks in O(M + N)
-//   a condition under which the steps in doubles make the same decisions,
-//   and hands the costs to the dense engine when it fails (see grid.h).
-// - The hybrid engine serves the other real-valued inputs, Inf included
-//   (and NaN once forbidden): the exact engine's phases in doubles on the
-//   reduced costs of the steps, deciding each zero test and each least
-//   cost by a margin that bounds its own and the steps' rounding, or, where
-//   the margin is not clear, by replaying that element's floating-point
-//   operations from a log (see hybrid.h and replay.h); it hands heavily
-//   tied inputs to the dense engine.
+// - The potential engine never forms a working matrix: a working cost is a
+//   cost minus a column potential minus a row potential; each column keeps
+//   the rows of its least reduced costs and a bound for the others (which
+//   tell its zeros and its least uncovered cost without reading it), and
+//   step 5 takes h from a heap of columns and changes potentials only. Its
+//   scratch is O(M + N). It runs with one of three policies, each with its
+//   own proof that its decisions are the steps':
+//   - exact (exact.h): costs on which one pass proves every operation of
+//     the steps exact (integers, or integer multiples of one power of two,
+//     small enough), read as they are;
+//   - grid (grid.h): finite costs on one power-of-two grid g whose largest
+//     is at most 2^53 g, where the steps in doubles may round: read in
+//     int64 units of g, then a check in O(M + N) proves the steps in
+//     doubles make the same decisions;
+//   - hybrid (hybrid.h): the other real-valued inputs, Inf and NaN
+//     included: the steps' reduced costs in doubles, each zero test and
+//     each least cost decided by a margin that bounds its own and the
+//     steps' rounding, or, where the margin is not clear, by replaying that
+//     element's floating-point operations from a log (replay.h).
 //
 // Control passes between the steps through loops, so the stack depth stays
 // constant however many transitions a solve takes.
 //
 // The parts, each a header of this folder:
-//   basics.h         element indexing, the outcomes of a solve, Scratch (the
-//                    one owner of a solve's host memory)
+//   basics.h         element indexing, the outcomes of a solve, Scratch
+//                    (common/scratch.h, with the caller's allocator)
 //   columns.h        kernels over one column: minima, zeros
 //   marks.h          stars, primes, covers; steps 3 and 4; the first stars;
-//                    runPhases, the loop of phases both engines drive
+//                    runPhases, the loop of phases every engine drives
 //   summary.h        the one pass over C: the check and what the engines need
+//   plan.h           which engines a solve tries, in which order
 //   heap.h           a heap of columns
 //   deferred.h       the dense engine's deferred step 5 arithmetic
 //   dense.h          the dense engine
-//   exact_columns.h  the exact engine's admission test and column summaries
-//   grid.h           the grid engine: admission, the check and its proof
+//   potentials.h     the potential engine's state, column summaries and zero
+//                    tests, generic over its policy
+//   phases.h         the potential engine's phases and step 5
+//   exact.h          the exact policy, its admission test and proof
+//   grid.h           the grid policy, its check and proof
 //   replay.h         the log of step 5s and covers, and an element's replay
-//   hybrid.h         the hybrid engine: margins, replays and their proof
-//   exact.h          the exact engine's phases
-//   solve.h          one solve: engine choice, substitute, NaN fallback, cost
+//   hybrid.h         the hybrid policy: margins, replays and their proof
+//   solve.h          one solve: substitute, the plan's engines, NaN fallback,
+//                    cost
 // This file holds the driver and the gateway. Checks and the driver return
 // a Failure (common/failure.h); only mexFunction raises, after releasing
 // what the call holds.

@@ -6,9 +6,9 @@
 // owns the log from which that chain can be run again for any one element
 // (the h of every step 5; per phase, when each row was covered and each
 // column uncovered; when each column was first starred), the run itself
-// (replayElement), a small cache of the last value replayed per element, and
-// the margin within which the engine's own value of a working cost is known
-// to lie around the steps' one.
+// (replayElement), and a small cache of the last value replayed per
+// element. The margin that says when a replay is needed is the hybrid
+// policy's (hybrid.h).
 //
 // Scratch: O(M + N) for the per-line parts and the cache, plus the log,
 // which grows by one entry per step 5 and per row covered in step 3.
@@ -23,22 +23,6 @@
 
 namespace {
 
-// The unit roundoff of doubles: a sum or difference, rounded to nearest,
-// differs from the exact one by at most this times its magnitude.
-constexpr double kUnitRoundoff = 0x1p-53;
-// The margin's weights (see hybridDelta in hybrid.h, which proves them):
-// per step 5, per phase and a constant, in units of the roundoff.
-#if defined(PAIRSOLVE_HYBRID_MARGIN_ZERO)
-// A deliberately wrong build (tests only): no margin, so the randomized
-// engine comparison must report mismatches.
-constexpr double kMarginPerStep = 0.0;
-constexpr double kMarginPerPhase = 0.0;
-constexpr double kMarginConstant = 0.0;
-#else
-constexpr double kMarginPerStep = 128.0;
-constexpr double kMarginPerPhase = 64.0;
-constexpr double kMarginConstant = 1024.0;
-#endif
 // The cache holds this many entries per row plus column (a power of two
 // at least that large in all).
 constexpr int kCachePerLine = 8;
@@ -162,9 +146,6 @@ struct Replay {
   double *cacheValue;
   int *cacheStep;
   int cacheBits;
-  // The margin's factor now (hybridDelta in hybrid.h): a working cost of
-  // the engine lies within delta * (|w| + 4 T) of the steps' one.
-  double delta;
   // Replay work left (operations) before the solve is handed to the dense
   // engine, and whether that happened.
   std::int64_t budget;
@@ -173,19 +154,18 @@ struct Replay {
   // intervals per row (one per phase), one more per column.
   int intervals;
   int *rowFrom, *rowTo, *colFrom, *colTo;
-  int *candidates;  // room for M rows: a step 5's candidate zero rows
 };
 
 // A cost as the steps read it: NaN stays NaN when nanInPlace (the first
 // solve, which leaves NaN in place), and the other non-finite costs are the
 // substitute.
-inline double hybridCost(double x, double substitute, bool nanInPlace) {
+inline double stepsCost(double x, double substitute, bool nanInPlace) {
   return std::isfinite(x) || (nanInPlace && x != x) ? x : substitute;
 }
 
 // The reduced cost of (r, c) as the steps compute it.
 inline double reducedCost(const Replay &replay, int r, int c) {
-  double x = hybridCost(replay.C[at(r, c, replay.M)], replay.substitute, replay.nanInPlace);
+  double x = stepsCost(replay.C[at(r, c, replay.M)], replay.substitute, replay.nanInPlace);
   return (x - replay.rowBase[r]) - replay.colBase[c];
 }
 

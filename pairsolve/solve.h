@@ -1,10 +1,10 @@
 // solve.h: one solve of a cost matrix, from the check of the costs to the
-// assignment vector and its cost, on the engine chosen (the exact engine
-// whenever it can take the costs, else the dense engine). This part owns
-// the substitute for infinite costs, the re-solve with NaN forbidden when
-// the steps cannot complete with NaN in place, and computeassignmentcost.
-// The plug-in's driver (pairsolve.cpp) and the tests and benchmarks call
-// solveWithFallback.
+// assignment vector and its cost, on the engines of its plan (plan.h, the
+// one place the engines are chosen). This part owns the substitute for
+// infinite costs, the re-solve with NaN forbidden when the steps cannot
+// complete with NaN in place, and computeassignmentcost. The plug-in's
+// driver (pairsolve.cpp) and the tests and benchmarks call
+// solveWithFallback, with the allocator the solve takes its scratch from.
 #ifndef PAIRSOLVE_SOLVE_H
 #define PAIRSOLVE_SOLVE_H
 
@@ -17,6 +17,7 @@
 #include "failure.h"
 #include "grid.h"
 #include "hybrid.h"
+#include "plan.h"
 #include "summary.h"
 
 namespace {
@@ -25,15 +26,6 @@ namespace {
 // or this value when every finite cost is zero.
 constexpr double kSubstituteFactor = 10.0;
 constexpr double kSubstituteWhenAllZero = 10.0;
-
-// Which engine solves: the exact one whenever it can, else the grid one
-// whenever it can and its check holds, else the dense one (automatic); or
-// one of them only (for tests and benchmarks: the exact engine then reports
-// the inputs it cannot take as inexact; the grid engine hands the inputs it
-// cannot take, or cannot certify, to the dense engine; so does the hybrid
-// engine). A solve reports the engine whose result it returns (grid only
-// when certified).
-enum class Engine { automatic, dense, exact, grid, hybrid };
 
 // The sizes of the engines' per-column structures. The plug-in uses the
 // defaults; tests use small ones so that the paths taken when they are too
@@ -65,11 +57,12 @@ void computeassignmentcost(double *assignment, double *cost, const double *C, in
   }
 }
 
-// One solve. With nanForbidden, NaN costs are replaced by the substitute like
-// infinite ones; otherwise they are left in place. The outputs are zero.
+// One solve, on the engines of the plan for the request. With nanForbidden,
+// NaN costs are replaced by the substitute like infinite ones; otherwise
+// they are left in place. The outputs are zero on entry.
 SolveOutcome solve(const ScratchAllocator &allocator, double *assignment, double *cost,
                    const double *C, int M, int N, const CostSummary &summary, bool nanForbidden,
-                   Engine engine, const Capacities &capacities, Engine *solvedBy) {
+                   Engine request, const Capacities &capacities, Engine *solvedBy) {
   std::int64_t E = static_cast<std::int64_t>(M) * N;
   double substitute = 0.0;
   if (E > 0 && summary.anyNonFinite) {
@@ -79,44 +72,34 @@ SolveOutcome solve(const ScratchAllocator &allocator, double *assignment, double
         F > 0.0 ? (F * kSubstituteFactor) * static_cast<double>(E) : kSubstituteWhenAllZero;
   }
   SolveOutcome outcome = SolveOutcome::inexact;
-  *solvedBy = Engine::exact;
-  // Finite costs that are not all integers: those the grid engine cannot
-  // take, the exact engine cannot take either (its admission implies the
-  // grid engine's), so the grid engine tries first.
-  bool gridFirst = engine == Engine::grid ||
-                   (engine == Engine::automatic && !summary.integral && !summary.anyNonFinite);
-  if (gridFirst) {
-    GridReport report;
-    outcome = solveGrid(allocator, assignment, C, M, N, summary, capacities.summarySlots, &report);
-    *solvedBy = Engine::grid;
-    if (outcome == SolveOutcome::inexact && report.admitted) engine = Engine::dense;
-  }
-  if (outcome == SolveOutcome::inexact &&
-      (engine == Engine::automatic || engine == Engine::exact)) {
-    // With NaN left in place the exact engine cannot run; when NaN is
-    // forbidden it stands for the substitute like Inf.
-    outcome = solveExact(allocator, assignment, C, M, N, substitute, summary, nanForbidden,
-                         capacities.summarySlots);
-    *solvedBy = Engine::exact;
-  }
-  if (outcome == SolveOutcome::inexact && engine == Engine::automatic && !gridFirst &&
-      !summary.anyNonFinite) {
-    // Integers the exact engine cannot take (such as those up to 2^53).
-    GridReport report;
-    outcome = solveGrid(allocator, assignment, C, M, N, summary, capacities.summarySlots, &report);
-    *solvedBy = Engine::grid;
-  }
-  if (outcome == SolveOutcome::inexact &&
-      (engine == Engine::automatic || engine == Engine::hybrid)) {
-    // Costs off every grid the exact and grid engines take, or gated ones.
-    outcome = solveHybrid(allocator, assignment, C, M, N, summary, substitute, nanForbidden,
-                          capacities.summarySlots);
-    *solvedBy = Engine::hybrid;
-  }
-  if (outcome == SolveOutcome::inexact && engine != Engine::exact) {
-    outcome = solveDense(allocator, assignment, C, M, N, substitute, nanForbidden,
-                         capacities.zeroSlots, capacities.logEntries);
-    *solvedBy = Engine::dense;
+  Plan order = plan(summary, request);
+  for (int i = 0; i < order.count && outcome == SolveOutcome::inexact; ++i) {
+    Engine engine = order.engines[i];
+    *solvedBy = engine;
+    switch (engine) {
+      case Engine::exact:
+        // NaN left in place is not the exact policy's; when NaN is
+        // forbidden it stands for the substitute like Inf.
+        outcome = solveExact(allocator, assignment, C, M, N, substitute, summary, nanForbidden,
+                             capacities.summarySlots);
+        break;
+      case Engine::grid: {
+        GridReport report;
+        outcome =
+            solveGrid(allocator, assignment, C, M, N, summary, capacities.summarySlots, &report);
+        if (outcome == SolveOutcome::inexact && report.admitted) i = afterUncertified(order) - 1;
+        break;
+      }
+      case Engine::hybrid:
+        outcome = solveHybrid(allocator, assignment, C, M, N, summary, substitute, nanForbidden,
+                              capacities.summarySlots);
+        break;
+      case Engine::dense:
+        outcome = solveDense(allocator, assignment, C, M, N, substitute, nanForbidden,
+                             capacities.zeroSlots, capacities.logEntries);
+        break;
+      case Engine::automatic: break;
+    }
   }
   if (outcome == SolveOutcome::complete) computeassignmentcost(assignment, cost, C, M);
   return outcome;

@@ -1,7 +1,8 @@
-// The engines of pairsolve against the plain engine (pairsolve_plain.h): on
-// many random matrices every engine must reach the same outcome, the same
-// assignment and the same cost bits; and every worked example of the case
-// file must hold on every engine, called directly. The automatic choice
+// The engines of pairsolve against the plain engine
+// (reference/pairsolve_plain.h), without any host: on many random matrices
+// every engine must reach the same outcome, the same assignment and the
+// same cost bits (the case files on every engine are in pairsolve_tests,
+// which reads them through the host's literals). The automatic choice
 // must also reach the engine meant for each family: the grid engine for
 // rand-like grids, the hybrid engine for distances and other real-valued
 // costs off every grid. Each engine also runs with its per-column
@@ -22,9 +23,8 @@
 #include <vector>
 
 // The solve of the product, for direct calls of its engines.
-#include "casetools.h"
-#include "pairsolve/solve.h"
-#include "pairsolve_plain.h"
+#include "pairsolve_runs.h"
+#include "valuetext.h"
 
 namespace {
 
@@ -32,21 +32,6 @@ int testScale() {
   const char *text = std::getenv("TOOLBOX_TEST_SCALE");
   int scale = text != nullptr ? std::atoi(text) : 1;
   return scale > 0 ? scale : 1;
-}
-
-struct Result {
-  SolveOutcome outcome;
-  std::vector<double> assignment;
-  double cost;
-  Failure failure;  // why the costs were refused (outcome refused)
-};
-
-Result runEngine(const std::vector<double> &C, int M, int N, Engine engine,
-                 const Capacities &capacities = Capacities(), Engine *solvedBy = nullptr) {
-  Result result{SolveOutcome::complete, std::vector<double>(M, -1.0), -1.0, Failure()};
-  result.outcome = solveWithFallback(systemAllocator(), result.assignment.data(), &result.cost,
-                                     C.data(), M, N, engine, &result.failure, capacities, solvedBy);
-  return result;
 }
 
 // The engine choices every matrix goes through: the four as the plug-in
@@ -75,17 +60,6 @@ std::vector<Choice> engineChoices() {
           {"dense, one zero candidate, one-phase log", Engine::dense, smallDense},
           {"hybrid", Engine::hybrid, Capacities()},
           {"hybrid, one summary slot", Engine::hybrid, oneSlot}};
-}
-
-Result runPlain(const std::vector<double> &C, int M, int N) {
-  Result result{SolveOutcome::complete, std::vector<double>(M, -1.0), -1.0, Failure()};
-  bool complete = plain::pairsolve(result.assignment.data(), &result.cost, C.data(), M, N);
-  result.outcome = complete ? SolveOutcome::complete : SolveOutcome::stuck;
-  return result;
-}
-
-bool sameBits(double a, double b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 // The kinds of random matrices: each stresses a different part of the
@@ -584,6 +558,9 @@ TEST(PairsolveEngines, GridEngineEdges) {
       EXPECT_TRUE(sameBits(actual.cost, expected.cost)) << edge.what;
       if (engine == Engine::grid) {
         EXPECT_EQ(solvedBy, edge.certified ? Engine::grid : Engine::dense) << edge.what;
+      } else if (edge.admitted && !edge.certified) {
+        // An uncertified grid solve goes straight to the dense engine.
+        EXPECT_EQ(solvedBy, Engine::dense) << edge.what;
       }
     }
   }
@@ -657,60 +634,42 @@ TEST(PairsolveEngines, OneSpecialCostAtEveryPlace) {
   EXPECT_GT(tally.exactSolves, 400);  // the Inf and 0.5 matrices at least
 }
 
-// Every worked example with a matrix argument, on each engine directly.
-TEST(PairsolveEngines, CaseFileHoldsOnEveryEngine) {
-  std::vector<mexhost::Case> cases =
-      mexhost::readCaseFile(std::string(TOOLBOX_CASES_DIR) + "/pairsolve.cases");
-  int checked = 0;
-  for (const mexhost::Case &testCase : cases) {
-    if (testCase.call.name != "pairsolve" || testCase.call.args.size() != 1) continue;
-    bool bundled = testCase.hosts.empty() || std::find(testCase.hosts.begin(), testCase.hosts.end(),
-                                                       "bundled") != testCase.hosts.end();
-    if (!bundled) continue;  // a literal only another host can read
-    mexhost::ArrayPtr input = mexhost::parseLiteral(testCase.call.args[0]);
-    if (!mxIsDouble(input.get()) || mxIsComplex(input.get()) || mxIsSparse(input.get()) ||
-        mxGetNumberOfDimensions(input.get()) != 2) {
-      continue;  // refused by the gateway before any engine runs
-    }
-    int M = static_cast<int>(mxGetM(input.get())), N = static_cast<int>(mxGetN(input.get()));
-    std::vector<double> C(mxGetPr(input.get()), mxGetPr(input.get()) + static_cast<size_t>(M) * N);
-    for (Engine engine :
-         {Engine::automatic, Engine::dense, Engine::exact, Engine::grid, Engine::hybrid}) {
-      std::string where = testCase.file + ":" + std::to_string(testCase.line) + " engine " +
-                          std::to_string(static_cast<int>(engine));
-      if (testCase.expectError) {
-        if (!testCase.errorId.empty() && testCase.errorId != "pairsolve:costOverflow") {
-          continue;  // an argument check of the gateway
-        }
-        if (testCase.errorId == "pairsolve:costOverflow") {
-          Result result = runEngine(C, M, N, engine);
-          EXPECT_TRUE(result.outcome == SolveOutcome::stuck ||
-                      (engine == Engine::exact && result.outcome == SolveOutcome::inexact))
-              << where;
-        } else {
-          Result result = runEngine(C, M, N, engine);
-          EXPECT_EQ(result.outcome, SolveOutcome::refused) << where;
-          EXPECT_EQ(std::string(result.failure.message), testCase.errorMessage) << where;
-        }
-        ++checked;
-        continue;
-      }
-      Result result = runEngine(C, M, N, engine);
-      if (engine == Engine::exact && result.outcome == SolveOutcome::inexact) continue;
-      ASSERT_EQ(result.outcome, SolveOutcome::complete) << where;
-      mexhost::ArrayPtr assignment = mexhost::parseLiteral(testCase.expected[0]);
-      ASSERT_EQ(mxGetNumberOfElements(assignment.get()), static_cast<size_t>(M)) << where;
-      for (int r = 0; r < M; ++r) {
-        EXPECT_TRUE(sameBits(result.assignment[r], mxGetPr(assignment.get())[r])) << where;
-      }
-      if (testCase.expected.size() >= 2) {
-        mexhost::ArrayPtr cost = mexhost::parseLiteral(testCase.expected[1]);
-        EXPECT_TRUE(sameBits(result.cost, mxGetScalar(cost.get()))) << where;
-      }
-      ++checked;
+// The plan of every request for every kind of costs the check tells apart,
+// and where a solve goes on after an uncertified grid solve.
+TEST(PairsolvePlan, OrderOfEngines) {
+  using E = Engine;
+  struct Expected {
+    E request;
+    bool anyNonFinite, integral;
+    std::vector<E> engines;
+  } expectations[] = {
+      {E::automatic, true, true, {E::exact, E::hybrid, E::dense}},
+      {E::automatic, true, false, {E::exact, E::hybrid, E::dense}},
+      {E::automatic, false, true, {E::exact, E::grid, E::hybrid, E::dense}},
+      {E::automatic, false, false, {E::grid, E::exact, E::hybrid, E::dense}},
+      {E::dense, false, false, {E::dense}},
+      {E::exact, false, false, {E::exact}},
+      {E::exact, true, true, {E::exact}},
+      {E::grid, false, false, {E::grid, E::dense}},
+      {E::hybrid, true, false, {E::hybrid, E::dense}},
+  };
+  for (const Expected &x : expectations) {
+    CostSummary summary{};
+    summary.anyNonFinite = x.anyNonFinite;
+    summary.anyNaN = x.anyNonFinite;
+    summary.integral = x.integral;
+    Plan order = plan(summary, x.request);
+    std::vector<E> engines(order.engines, order.engines + order.count);
+    std::string what = "request " + std::to_string(static_cast<int>(x.request)) +
+                       (x.anyNonFinite ? ", non-finite" : "") + (x.integral ? ", integers" : "");
+    EXPECT_EQ(engines, x.engines) << what;
+    int next = afterUncertified(order);
+    if (engines.back() == E::dense) {
+      EXPECT_EQ(next, order.count - 1) << what;
+    } else {
+      EXPECT_EQ(next, order.count) << what;
     }
   }
-  EXPECT_GT(checked, 140);  // the file's matrix examples, five engine choices each
 }
 
 }  // namespace

@@ -18,8 +18,7 @@
 #include <vector>
 
 #include "casetools.h"
-#include "pairsolve/solve.h"
-#include "pairsolve_plain.h"
+#include "pairsolve_runs.h"
 
 namespace {
 
@@ -379,6 +378,62 @@ TEST(PairsolveCostSummary, MatchesPlainLoops) {
     }
   }
   EXPECT_GT(compared, 30000);
+}
+
+// Every worked example with a matrix argument, on each engine directly.
+TEST(PairsolveCases, HoldOnEveryEngine) {
+  std::vector<mexhost::Case> cases =
+      mexhost::readCaseFile(std::string(TOOLBOX_CASES_DIR) + "/pairsolve.cases");
+  int checked = 0;
+  for (const mexhost::Case &testCase : cases) {
+    if (testCase.call.name != "pairsolve" || testCase.call.args.size() != 1) continue;
+    bool bundled = testCase.hosts.empty() || std::find(testCase.hosts.begin(), testCase.hosts.end(),
+                                                       "bundled") != testCase.hosts.end();
+    if (!bundled) continue;  // a literal only another host can read
+    mexhost::ArrayPtr input = mexhost::parseLiteral(testCase.call.args[0]);
+    if (!mxIsDouble(input.get()) || mxIsComplex(input.get()) || mxIsSparse(input.get()) ||
+        mxGetNumberOfDimensions(input.get()) != 2) {
+      continue;  // refused by the gateway before any engine runs
+    }
+    int M = static_cast<int>(mxGetM(input.get())), N = static_cast<int>(mxGetN(input.get()));
+    std::vector<double> C(mxGetPr(input.get()), mxGetPr(input.get()) + static_cast<size_t>(M) * N);
+    for (Engine engine :
+         {Engine::automatic, Engine::dense, Engine::exact, Engine::grid, Engine::hybrid}) {
+      std::string where = testCase.file + ":" + std::to_string(testCase.line) + " engine " +
+                          std::to_string(static_cast<int>(engine));
+      if (testCase.expectError) {
+        if (!testCase.errorId.empty() && testCase.errorId != "pairsolve:costOverflow") {
+          continue;  // an argument check of the gateway
+        }
+        if (testCase.errorId == "pairsolve:costOverflow") {
+          Result result = runEngine(C, M, N, engine);
+          EXPECT_TRUE(result.outcome == SolveOutcome::stuck ||
+                      (engine == Engine::exact && result.outcome == SolveOutcome::inexact))
+              << where;
+        } else {
+          Result result = runEngine(C, M, N, engine);
+          EXPECT_EQ(result.outcome, SolveOutcome::refused) << where;
+          EXPECT_EQ(std::string(result.failure.message), testCase.errorMessage) << where;
+        }
+        ++checked;
+        continue;
+      }
+      Result result = runEngine(C, M, N, engine);
+      if (engine == Engine::exact && result.outcome == SolveOutcome::inexact) continue;
+      ASSERT_EQ(result.outcome, SolveOutcome::complete) << where;
+      mexhost::ArrayPtr assignment = mexhost::parseLiteral(testCase.expected[0]);
+      ASSERT_EQ(mxGetNumberOfElements(assignment.get()), static_cast<size_t>(M)) << where;
+      for (int r = 0; r < M; ++r) {
+        EXPECT_TRUE(sameBits(result.assignment[r], mxGetPr(assignment.get())[r])) << where;
+      }
+      if (testCase.expected.size() >= 2) {
+        mexhost::ArrayPtr cost = mexhost::parseLiteral(testCase.expected[1]);
+        EXPECT_TRUE(sameBits(result.cost, mxGetScalar(cost.get()))) << where;
+      }
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 140);  // the file's matrix examples, five engine choices each
 }
 
 }  // namespace

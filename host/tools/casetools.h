@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "mexhost.h"
+#include "valuetext.h"
 
 namespace mexhost {
 
@@ -58,10 +59,6 @@ void storeElement(void *data, size_t k, mxClassID cls, double v);
 
 // The array as a literal that parseLiteral reads back to an identical array.
 std::string toLiteral(const mxArray *array);
-
-// The M-by-N real double matrix whose column-major elements are values,
-// as toLiteral writes it.
-std::string matrixLiteral(const std::vector<double> &values, size_t M, size_t N);
 
 // The array as MATLAB would display it under the given variable name.
 std::string display(const std::string &name, const mxArray *array);

@@ -5,33 +5,21 @@
 #include <sstream>
 
 #include "casetools.h"
+#include "valuetext.h"
 
 namespace mexhost {
 
 namespace {
 
-bool isFloatClass(mxClassID cls) {
-  return cls == mxDOUBLE_CLASS || cls == mxSINGLE_CLASS;
+// How numbers of class cls are written.
+NumberKind kindOf(mxClassID cls) {
+  return cls == mxDOUBLE_CLASS   ? NumberKind::double_
+         : cls == mxSINGLE_CLASS ? NumberKind::single
+                                 : NumberKind::integer;
 }
 
-// The shortest decimal text that reads back to the same value of the class.
 std::string numberText(double v, mxClassID cls) {
-  if (std::isnan(v)) return "NaN";
-  if (std::isinf(v)) return v > 0 ? "Inf" : "-Inf";
-  if (v == 0.0) return std::signbit(v) ? "-0" : "0";
-  char buffer[40];
-  if (!isFloatClass(cls)) {
-    std::snprintf(buffer, sizeof buffer, "%.0f", v);
-    return buffer;
-  }
-  for (int precision = 1; precision <= 17; ++precision) {
-    std::snprintf(buffer, sizeof buffer, "%.*g", precision, v);
-    double back = std::strtod(buffer, nullptr);
-    bool same =
-        cls == mxSINGLE_CLASS ? static_cast<float>(back) == static_cast<float>(v) : back == v;
-    if (same) break;
-  }
-  return buffer;
+  return mexhost::numberText(v, kindOf(cls));
 }
 
 // Values of the stored elements (dense: all, sparse: stored ones) as doubles.
@@ -59,38 +47,6 @@ std::vector<double> denseValues(const mxArray *array, bool imaginary) {
 std::vector<size_t> dimsOf(const mxArray *array) {
   const size_t *d = mxGetDimensions_730(array);
   return std::vector<size_t>(d, d + mxGetNumberOfDimensions_730(array));
-}
-
-std::string sizeText(const std::vector<size_t> &dims, const char *separator) {
-  std::string text;
-  for (size_t i = 0; i < dims.size(); ++i) {
-    if (i > 0) text += separator;
-    text += std::to_string(dims[i]);
-  }
-  return text;
-}
-
-// A literal of the values alone, as a double matrix: "5", "[1 2; 3 4]",
-// "zeros(0, 3)", or "reshape([...], [2 2 2])".
-std::string valuesLiteral(const std::vector<double> &values, const std::vector<size_t> &dims,
-                          mxClassID cls) {
-  if (values.empty()) return "zeros(" + sizeText(dims, ", ") + ")";
-  if (dims.size() > 2) {
-    std::string flat = "[";
-    for (size_t k = 0; k < values.size(); ++k) {
-      flat += (k > 0 ? " " : "") + numberText(values[k], cls);
-    }
-    return "reshape(" + flat + "], [" + sizeText(dims, " ") + "])";
-  }
-  if (values.size() == 1) return numberText(values[0], cls);
-  std::string text = "[";
-  for (size_t r = 0; r < dims[0]; ++r) {
-    if (r > 0) text += "; ";
-    for (size_t c = 0; c < dims[1]; ++c) {
-      text += (c > 0 ? " " : "") + numberText(values[r + c * dims[0]], cls);
-    }
-  }
-  return text + "]";
 }
 
 bool printableRow(const mxArray *array) {
@@ -142,9 +98,10 @@ std::string toLiteral(const mxArray *array) {
     }
     return text + "'";
   }
-  std::string body = valuesLiteral(denseValues(array, false), dims, cls);
+  std::string body = valuesLiteral(denseValues(array, false), dims, kindOf(cls));
   if (mxIsComplex(array)) {
-    body = "complex(" + body + ", " + valuesLiteral(denseValues(array, true), dims, cls) + ")";
+    body =
+        "complex(" + body + ", " + valuesLiteral(denseValues(array, true), dims, kindOf(cls)) + ")";
   }
   switch (cls) {
     case mxDOUBLE_CLASS: break;
@@ -153,10 +110,6 @@ std::string toLiteral(const mxArray *array) {
   }
   if (mxIsSparse(array)) body = "sparse(" + body + ")";
   return body;
-}
-
-std::string matrixLiteral(const std::vector<double> &values, size_t M, size_t N) {
-  return valuesLiteral(values, {M, N}, mxDOUBLE_CLASS);
 }
 
 std::string display(const std::string &name, const mxArray *array) {

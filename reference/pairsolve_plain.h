@@ -1,7 +1,8 @@
-// The plain engine: a literal transcription of the covering steps, kept in
-// the tests as the reference that every engine of pairsolve must match
-// decision for decision (the same primes, stars and covers, hence the same
-// assignment among equal-cost ones) and bit for bit in the cost.
+// The plain engine: a literal transcription of the covering steps, the
+// reference that every engine of pairsolve must match decision for decision
+// (the same primes, stars and covers, hence the same assignment among
+// equal-cost ones) and bit for bit in the cost. The tests compare with it
+// and the benchmarks time it; it needs no host.
 //
 // Every step scans the Boolean star and prime matrices and the working
 // costs in the order of the steps: rows and columns ascending, step 3
@@ -9,15 +10,14 @@
 // every element of the covered rows and then subtracting it from every
 // element of the uncovered columns. It is slow on purpose: each step reads
 // as one routine, one scan at a time.
-#ifndef TOOLBOX_TESTS_PAIRSOLVE_PLAIN_H
-#define TOOLBOX_TESTS_PAIRSOLVE_PLAIN_H
+#ifndef TOOLBOX_REFERENCE_PAIRSOLVE_PLAIN_H
+#define TOOLBOX_REFERENCE_PAIRSOLVE_PLAIN_H
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
-
-#include "mex.h"
 
 namespace plain {
 
@@ -58,7 +58,7 @@ inline void computeassignmentcost(double *assignment, double *cost, const double
     int c = static_cast<int>(assignment[r] - 1.0);
     if (c >= 0) {
       double value = C[at(r, c, M)];
-      if (mxIsFinite(value)) {
+      if (std::isfinite(value)) {
         *cost = *cost + value;
       } else {
         assignment[r] = 0.0;
@@ -181,7 +181,7 @@ inline Transition step4(double *, double *, bool *starred, bool *nextStarred, bo
 // columns. Without a finite h (NaN or overflowed costs) the solve is stuck.
 inline Transition step5(double *, double *workCost, bool *, bool *, bool *, bool *colCovered,
                         bool *rowCovered, int M, int N, int) {
-  double h = mxGetInf();
+  double h = std::numeric_limits<double>::infinity();
   for (int r = 0; r < M; ++r) {
     if (rowCovered[r]) {
       continue;
@@ -192,7 +192,7 @@ inline Transition step5(double *, double *workCost, bool *, bool *, bool *, bool
       }
     }
   }
-  if (!mxIsFinite(h)) {
+  if (!std::isfinite(h)) {
     return {Step::stuck, 0, 0};
   }
   for (int r = 0; r < M; ++r) {
@@ -260,7 +260,7 @@ enum class SolveOutcome { complete, stuck };
 inline SolveOutcome solve(double *assignment, double *cost, const double *C, int M, int N,
                           bool nanForbidden) {
   std::int64_t E = static_cast<std::int64_t>(M) * N;
-  auto *workCost = static_cast<double *>(mxMalloc(sizeof(double) * static_cast<size_t>(E)));
+  auto *workCost = static_cast<double *>(std::malloc(sizeof(double) * static_cast<size_t>(E)));
   for (std::int64_t i = 0; i < E; ++i) {
     workCost[i] = C[i];
   }
@@ -268,7 +268,7 @@ inline SolveOutcome solve(double *assignment, double *cost, const double *C, int
     double F = -1.0;
     bool anyNonFinite = false;
     for (std::int64_t i = 0; i < E; ++i) {
-      if (mxIsFinite(workCost[i])) {
+      if (std::isfinite(workCost[i])) {
         if (workCost[i] > F) {
           F = workCost[i];
         }
@@ -278,23 +278,23 @@ inline SolveOutcome solve(double *assignment, double *cost, const double *C, int
     }
     if (anyNonFinite) {
       if (F == -1.0) {
-        mxFree(workCost);
+        std::free(workCost);
         return SolveOutcome::complete;  // nothing finite: no pairs, cost 0
       }
       double S =
           F > 0.0 ? (F * kSubstituteFactor) * static_cast<double>(E) : kSubstituteWhenAllZero;
       for (std::int64_t i = 0; i < E; ++i) {
-        if (mxIsInf(workCost[i]) || (nanForbidden && mxIsNaN(workCost[i]))) {
+        if (std::isinf(workCost[i]) || (nanForbidden && std::isnan(workCost[i]))) {
           workCost[i] = S;
         }
       }
     }
   }
-  auto *colCovered = static_cast<bool *>(mxCalloc(static_cast<size_t>(N), 1));
-  auto *rowCovered = static_cast<bool *>(mxCalloc(static_cast<size_t>(M), 1));
-  auto *starred = static_cast<bool *>(mxCalloc(static_cast<size_t>(E), 1));
-  auto *primed = static_cast<bool *>(mxCalloc(static_cast<size_t>(E), 1));
-  auto *nextStarred = static_cast<bool *>(mxCalloc(static_cast<size_t>(E), 1));
+  auto *colCovered = static_cast<bool *>(std::calloc(static_cast<size_t>(N), 1));
+  auto *rowCovered = static_cast<bool *>(std::calloc(static_cast<size_t>(M), 1));
+  auto *starred = static_cast<bool *>(std::calloc(static_cast<size_t>(E), 1));
+  auto *primed = static_cast<bool *>(std::calloc(static_cast<size_t>(E), 1));
+  auto *nextStarred = static_cast<bool *>(std::calloc(static_cast<size_t>(E), 1));
 
   int targetCount = 0;
   if (M <= N && M > 0) {
@@ -352,12 +352,12 @@ inline SolveOutcome solve(double *assignment, double *cost, const double *C, int
   if (complete) {
     computeassignmentcost(assignment, cost, C, M);
   }
-  mxFree(workCost);
-  mxFree(colCovered);
-  mxFree(rowCovered);
-  mxFree(starred);
-  mxFree(primed);
-  mxFree(nextStarred);
+  std::free(workCost);
+  std::free(colCovered);
+  std::free(rowCovered);
+  std::free(starred);
+  std::free(primed);
+  std::free(nextStarred);
   return complete ? SolveOutcome::complete : SolveOutcome::stuck;
 }
 
@@ -377,7 +377,7 @@ inline bool pairsolve(double *assignment, double *cost, const double *C, int M, 
   std::int64_t E = static_cast<std::int64_t>(M) * N;
   bool anyNaN = false;
   for (std::int64_t i = 0; i < E; ++i) {
-    anyNaN = anyNaN || mxIsNaN(C[i]);
+    anyNaN = anyNaN || std::isnan(C[i]);
   }
   if (solve(assignment, cost, C, M, N, false) == SolveOutcome::complete) {
     return true;

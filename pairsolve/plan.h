@@ -1,0 +1,75 @@
+// plan.h: which engines a solve tries, and in which order. The one place
+// the choice is made; every engine's own part says only what it takes.
+//
+// A solve's plan comes from the check of the costs (summary.h) and the
+// request (automatic for the plug-in; one engine for the tests and
+// benchmarks). The engines are tried in the plan's order until one takes
+// the costs; the others report that they do not (SolveOutcome::inexact):
+//   - exact    the potential engine with the exact policy (exact.h): costs
+//              whose every operation in the steps is exact (integers, or
+//              integer multiples of one power of two, small enough); Inf
+//              and NaN (forbidden) through their substitute.
+//   - grid     the potential engine with the grid policy (grid.h): finite
+//              costs on one power-of-two grid, the largest at most 2^53
+//              units, when its check certifies the result.
+//   - hybrid   the potential engine with the hybrid policy (hybrid.h):
+//              costs up to 2^1000, Inf and NaN included, unless heavy ties
+//              exhaust its replays.
+//   - dense    every input (dense.h).
+// The automatic plans:
+//   costs holding Inf or NaN           exact, hybrid, dense
+//   finite integers                    exact, grid, hybrid, dense
+//   finite, not all integers           grid, exact, hybrid, dense
+// The exact policy admits only costs the grid policy admits too, so for
+// costs that are not all integers the grid engine goes first. One
+// engine's plan is that engine, then dense, except for the exact engine
+// alone (which then reports inexact costs as such).
+//
+// One rule depends on the attempt: when the grid engine admits the costs
+// but its check cannot certify its result, the solve goes straight to the
+// plan's last engine, dense (afterUncertified): its costs are then on a
+// grid too coarse for the potential engine's other policies to help.
+#ifndef PAIRSOLVE_PLAN_H
+#define PAIRSOLVE_PLAN_H
+
+#include "summary.h"
+
+namespace {
+
+// Which engine solves: the automatic plan, or one engine (see above). A
+// solve reports the engine whose result it returns.
+enum class Engine { automatic, dense, exact, grid, hybrid };
+
+// The most engines a plan holds.
+constexpr int kMostPlannedEngines = 4;
+
+struct Plan {
+  Engine engines[kMostPlannedEngines];
+  int count;
+};
+
+// The engines to try, in order, for costs summarized by summary and the
+// request.
+Plan plan(const CostSummary &summary, Engine request) {
+  switch (request) {
+    case Engine::dense: return {{Engine::dense}, 1};
+    case Engine::exact: return {{Engine::exact}, 1};
+    case Engine::grid: return {{Engine::grid, Engine::dense}, 2};
+    case Engine::hybrid: return {{Engine::hybrid, Engine::dense}, 2};
+    case Engine::automatic: break;
+  }
+  if (summary.anyNonFinite) return {{Engine::exact, Engine::hybrid, Engine::dense}, 3};
+  if (summary.integral) return {{Engine::exact, Engine::grid, Engine::hybrid, Engine::dense}, 4};
+  return {{Engine::grid, Engine::exact, Engine::hybrid, Engine::dense}, 4};
+}
+
+// The place in the plan to go on from after the grid engine admitted the
+// costs but could not certify its result: its last engine, when that is
+// dense; else past its end.
+inline int afterUncertified(const Plan &plan) {
+  return plan.engines[plan.count - 1] == Engine::dense ? plan.count - 1 : plan.count;
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,43 @@
+// pairsolve_runs.h: one solve of a cost matrix by one engine of pairsolve's
+// solver, or by the plain engine, as the pairsolve suites compare them. No
+// host: the solver takes its scratch from the C library.
+#ifndef TOOLBOX_TESTS_PAIRSOLVE_RUNS_H
+#define TOOLBOX_TESTS_PAIRSOLVE_RUNS_H
+
+#include <cstring>
+#include <vector>
+
+#include "pairsolve/solve.h"
+#include "reference/pairsolve_plain.h"
+
+namespace {
+
+struct Result {
+  SolveOutcome outcome;
+  std::vector<double> assignment;
+  double cost;
+  Failure failure;  // why the costs were refused (outcome refused)
+};
+
+inline Result runEngine(const std::vector<double> &C, int M, int N, Engine engine,
+                        const Capacities &capacities = Capacities(), Engine *solvedBy = nullptr) {
+  Result result{SolveOutcome::complete, std::vector<double>(M, -1.0), -1.0, Failure()};
+  result.outcome = solveWithFallback(systemAllocator(), result.assignment.data(), &result.cost,
+                                     C.data(), M, N, engine, &result.failure, capacities, solvedBy);
+  return result;
+}
+
+inline Result runPlain(const std::vector<double> &C, int M, int N) {
+  Result result{SolveOutcome::complete, std::vector<double>(M, -1.0), -1.0, Failure()};
+  bool complete = plain::pairsolve(result.assignment.data(), &result.cost, C.data(), M, N);
+  result.outcome = complete ? SolveOutcome::complete : SolveOutcome::stuck;
+  return result;
+}
+
+inline bool sameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+}  // namespace
+
+#endif
