@@ -201,9 +201,9 @@ TEST(PairsolveLarge, AThousandByThousandSolveFinishes) {
 // the grid of 2^-53 (the grid engine), and uniform costs times 100, off
 // every grid (the hybrid engine, whose log adds an entry per step 5 and
 // per covered row), are solved without scratch of matrix size: the peak of
-// mxMalloc'd bytes grows with M + N, in every shape. Costs beyond 2^1000,
-// which only the dense engine takes, keep a working matrix, which the same
-// measure sees.
+// mxMalloc'd bytes grows with M + N, in every shape. Costs beyond 2^1000
+// off the grid the largest allows, which only the dense engine takes, keep
+// a working matrix, which the same measure sees.
 TEST(PairsolveLarge, IntegerCostsNeedScratchInRowsPlusColumns) {
   std::mt19937 rng(2000);
   std::uniform_int_distribution<int> value(0, 1000);
