@@ -97,6 +97,10 @@
 #include "replay.h"
 #include "summary.h"
 
+#if defined(PAIRSOLVE_CHECK_DECISIONS)
+#include "decision_check.h"
+#endif
+
 namespace {
 
 // The unit roundoff of doubles: a sum or difference, rounded to nearest,
@@ -104,16 +108,15 @@ namespace {
 constexpr double kUnitRoundoff = 0x1p-53;
 // The margin's weights, in units of the roundoff (the opening comment
 // proves them): per step 5, per phase and a constant.
-#if defined(PAIRSOLVE_HYBRID_MARGIN_ZERO)
-// A deliberately wrong build (tests only): no margin, so the randomized
-// engine comparison must report mismatches.
-constexpr double kMarginPerStep = 0.0;
-constexpr double kMarginPerPhase = 0.0;
-constexpr double kMarginConstant = 0.0;
-#else
 constexpr double kMarginPerStep = 128.0;
 constexpr double kMarginPerPhase = 64.0;
 constexpr double kMarginConstant = 1024.0;
+#if defined(PAIRSOLVE_HYBRID_MARGIN_SCALE)
+// Deliberately wrong builds (tests only): the margin times this factor, 0
+// or 1e-4, which the engine comparison and the decision checks must catch.
+constexpr double kMarginScale = PAIRSOLVE_HYBRID_MARGIN_SCALE;
+#else
+constexpr double kMarginScale = 1.0;
 #endif
 
 // Replay work allowed per element of the matrix (operations), plus a floor.
@@ -143,8 +146,13 @@ struct HybridPolicy {
   // opening comment), and zeroMargin = 2 margin(0).
   double delta;
   double zeroMargin;
+#if defined(PAIRSOLVE_CHECK_DECISIONS)
+  DecisionCheck *check;  // the steps' own working costs, for the checks
+#endif
 
-  bool anySubstitute() const { return hasSubstitute; }
+  bool anySubstitute() const {
+    return hasSubstitute;
+  }
   // Element (r, c) as the engine reads it: its reduced cost, rounded as the
   // steps round it.
   double read(const double *column, int r, int c) const {
@@ -192,8 +200,9 @@ struct HybridPolicy {
   // The margin for the step 5s and phases so far.
   template <class E>
   void renewMargin(E &e) {
-    delta = kUnitRoundoff * (kMarginPerStep * static_cast<double>(e.steps) +
-                             kMarginPerPhase * static_cast<double>(e.phase) + kMarginConstant);
+    delta = kMarginScale * kUnitRoundoff *
+            (kMarginPerStep * static_cast<double>(e.steps) +
+             kMarginPerPhase * static_cast<double>(e.phase) + kMarginConstant);
     zeroMargin = 2.0 * margin(0.0, e.total);
   }
 
@@ -275,13 +284,33 @@ struct HybridPolicy {
       return false;
     }
     *h = least;
+#if defined(PAIRSOLVE_CHECK_DECISIONS)
+    checkStep5(
+        *check, marks, least, e.steps, e.phase, delta, e.total,
+        [&e](int r, int c) { return workingCost(e, r, c); },
+        [this](int r, int c) { return replayUncached(*replay, r, c); });
+#endif
     return true;
   }
 
   template <class E>
-  void afterStep5(E &e, double h) {
+  void afterStep5(E &e, Marks &marks, double h) {
+#if defined(PAIRSOLVE_CHECK_DECISIONS)
+    applyCheckedStep5(*check, marks, h);
+#else
+    (void)marks;
+#endif
     grow(replay->h, *replay->scratch, h);
     renewMargin(e);
+  }
+
+  template <class E>
+  void onZeroTest(E &e, Marks &marks, int c, int found) {
+#if defined(PAIRSOLVE_CHECK_DECISIONS)
+    checkZeroTest(*check, marks, c, found, e.steps, e.phase);
+#else
+    (void)e, (void)marks, (void)c, (void)found;
+#endif
   }
 };
 
@@ -392,6 +421,11 @@ SolveOutcome solveHybrid(const ScratchAllocator &allocator, double *assignment, 
   policy.replay = &replay;
   policy.delta = 0.0;
   policy.zeroMargin = 0.0;
+#if defined(PAIRSOLVE_CHECK_DECISIONS)
+  DecisionCheck check;
+  startDecisionCheck(check, replay);
+  policy.check = &check;
+#endif
   HybridEngine e = newPotentials(scratch, policy, C, M, N, slots);
   for (int r = 0; r < M; ++r) e.rowPot[r] = 0.0;
   for (int c = 0; c < N; ++c) e.colPot[c] = 0.0;

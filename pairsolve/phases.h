@@ -20,7 +20,8 @@
 //
 // The policy's other hooks: onNewPhase, onUncovered and onEndPhase after
 // the engine's own work at those points, beforeStep5 (false ends the
-// solve), afterStep5 with the h applied. PlainDecisions below is the policy
+// solve), afterStep5 with the h applied, onZeroTest with each zero step 3
+// finds in a column (or kNone). PlainDecisions below is the policy
 // part that does nothing at those points and decides by value alone.
 #ifndef PAIRSOLVE_PHASES_H
 #define PAIRSOLVE_PHASES_H
@@ -63,7 +64,9 @@ struct PlainDecisions {
     return true;
   }
   template <class E>
-  void afterStep5(E &, V) {}
+  void afterStep5(E &, Marks &, V) {}
+  template <class E>
+  void onZeroTest(E &, Marks &, int, int) {}
 };
 
 // The reduction has been made (rowPot or colPot hold the line minima, or
@@ -120,13 +123,16 @@ void startPotentials(Potentials<P> &e, Marks &marks, const ScratchAllocator &all
   }
 }
 
-// Sets the key of column c from its summary.
+// Sets the key of column c, uncovered in this phase, from its summary:
+// keyCost, and heapKey, the value the heap of the phase compares
+// (potentials.h).
 template <class P>
 void setKey(Potentials<P> &e, int c) {
   auto least = listedLeast(e, c);
   bool needsRead = !(least < e.tail[c]);
   e.keyCost[c] = needsRead ? e.tail[c] : least;
   e.keyNeedsRead[c] = needsRead;
+  e.heapKey[c] = e.keyCost[c] - (e.colPot[c] - e.since[c]);
 }
 
 // The key of column c is a lower bound only: its least row has been covered.
@@ -137,31 +143,40 @@ inline bool keyStale(const Potentials<P> &e, int c) {
   return r != kNone && e.rowKey[r] == -potentialInf<typename P::Value>();
 }
 
+// The key of column c now: its least uncovered working cost, or a lower
+// bound of it (potentials.h).
 template <class P>
 inline typename P::Value keyNow(const Potentials<P> &e, int c) {
-  return e.keyCost[c] - colPotNow(e, c);
+  return e.heapKey[c] - e.shift;
 }
 
-// The order of the heap of the phase.
+// The order of the heap of the phase: fixed values, the order of the keys.
 template <class P>
 struct KeyOrder {
   const Potentials<P> *e;
-  bool operator()(int a, int b) const { return keyNow(*e, a) < keyNow(*e, b); }
+  bool operator()(int a, int b) const { return e->heapKey[a] < e->heapKey[b]; }
 };
 
-// The order of the heap of unstarred columns: their potentials grow
-// together, so comparing bound minus base potential compares the keys.
+// The order of the heap of unstarred columns: fixed values, the order of
+// their bounds (potentials.h).
 template <class P>
 struct BoundOrder {
   const Potentials<P> *e;
-  bool operator()(int a, int b) const {
-    return e->lowerBound[a] - e->colPot[a] < e->lowerBound[b] - e->colPot[b];
-  }
+  bool operator()(int a, int b) const { return e->boundKey[a] < e->boundKey[b]; }
 };
 
+// An unstarred column c enters the heap of those known to hold no zero, at
+// the start of a phase (its potential is colPot[c]).
+template <class P>
+void pushZeroless(Potentials<P> &e, int c) {
+  e.boundKey[c] = (e.lowerBound[c] - e.colPot[c]) + e.unstarredShift;
+  heapPush(e.zerolessHeap, c, BoundOrder<P>{&e});
+}
+
+// The lower bound of a column in the heap of unstarred columns, now.
 template <class P>
 inline typename P::Value boundNow(const Potentials<P> &e, int c) {
-  return e.lowerBound[c] - colPotNow(e, c);
+  return (e.boundKey[c] - e.unstarredShift) - e.shift;
 }
 
 template <class P>
@@ -188,6 +203,7 @@ typename P::Value lowestReduced(const Potentials<P> &e, int c) {
 template <class P>
 void endPotentialPhase(Potentials<P> &e, const Marks &marks) {
   for (int i = 0; i < marks.unstarredCount; ++i) e.colPot[marks.unstarred[i]] += e.shift;
+  e.unstarredShift += e.shift;
   for (int i = 0; i < marks.coveredCount; ++i) {
     int c = marks.reachedColumns[i];
     e.colPot[c] += e.shift - e.since[c];
@@ -200,10 +216,9 @@ void endPotentialPhase(Potentials<P> &e, const Marks &marks) {
 // hold a zero is searched afresh; no column has been read into the slacks.
 template <class P>
 void newPotentialPhase(Potentials<P> &e, Marks &marks, Cursors &cursors) {
-  BoundOrder<P> boundOrder{&e};
   for (int i = 0; i < e.movedCount; ++i) {
     int c = e.moved[i];
-    if (marks.unstarredSlot[c] != kNone && e.zeroless[c]) heapPush(e.zerolessHeap, c, boundOrder);
+    if (marks.unstarredSlot[c] != kNone && e.zeroless[c]) pushZeroless(e, c);
   }
   e.movedCount = 0;
   ++e.phase;
@@ -222,7 +237,7 @@ void newPotentialPhase(Potentials<P> &e, Marks &marks, Cursors &cursors) {
     } else if (e.zerolessHeap.slot[c] == kNone) {
       // Found to hold no zero in the last phase.
       e.lowerBound[c] = lowestReduced(e, c);
-      heapPush(e.zerolessHeap, c, boundOrder);
+      pushZeroless(e, c);
     }
   }
 }
@@ -445,7 +460,7 @@ bool potentialStep5(Potentials<P> &e, Marks &marks, Cursors &cursors) {
     e.zeroless[c] = 0;
   }
   applyStep5(e, marks, cursors, h);
-  e.policy.afterStep5(e, h);
+  e.policy.afterStep5(e, marks, h);
   return true;
 }
 
@@ -462,16 +477,19 @@ struct PotentialPhases {
   }
 
   int findZero(int c) {
+    int r = kNone;
     if (listed(e, c)) {
-      int r = listedZero(e, c);
+      r = listedZero(e, c);
       if (r == kNone && marks.unstarredSlot[c] != kNone) noteZeroless(e, c);
-      return r;
+    } else {
+      Potentials<P> &engine = e;
+      r = nextZero(
+          cursors, marks, c,
+          [&engine](int row, int k) { return isZero(engine, workingCost(engine, row, k), row, k); },
+          [&engine](int k, int from) { return firstZeroOf(engine, k, from); });
     }
-    Potentials<P> &engine = e;
-    return nextZero(
-        cursors, marks, c,
-        [&engine](int r, int k) { return isZero(engine, workingCost(engine, r, k), r, k); },
-        [&engine](int k, int from) { return firstZeroOf(engine, k, from); });
+    e.policy.onZeroTest(e, marks, c, r);
+    return r;
   }
 
   void uncovered(int c) {
@@ -534,6 +552,7 @@ void newPotentialPhases(Potentials<P> &e, Scratch &scratch) {
   e.heap.size = 0;
   e.heapBuilt = false;
   e.keyCost = scratch.take<V>(N);
+  e.heapKey = scratch.take<V>(N);
   e.keyNeedsRead = scratch.take<unsigned char>(N);
   e.pending = scratch.take<int>(N);
   e.pendingCount = 0;
@@ -542,6 +561,8 @@ void newPotentialPhases(Potentials<P> &e, Scratch &scratch) {
   e.zerolessHeap.slot = scratch.take<int>(N);
   e.zerolessHeap.size = 0;
   e.lowerBound = scratch.take<V>(N);
+  e.boundKey = scratch.take<V>(N);
+  e.unstarredShift = 0;
   e.moved = scratch.take<int>(N);
   e.movedCount = 0;
   for (int c = 0; c < N; ++c) {

@@ -119,14 +119,19 @@ struct Potentials {
   // (the key is then the column's least uncovered working cost), and tail
   // otherwise (keyNeedsRead[c]; the key is then a lower bound, and the
   // column is read when it comes to the top). A step 5 lowers every key by
-  // h, which keeps the order. A key only grows as rows are covered, so a
-  // key whose leastRow was covered since is a lower bound: it is renewed
-  // when it comes to the top. The heap is built at the first step 5 of a
-  // phase; columns uncovered later, and columns whose new zeros are handed
-  // to step 3, wait in pending until the next step 5.
+  // the same h. So that the order is exact in every policy, the heap
+  // compares a value fixed when the key is set, heapKey[c] = keyCost[c] -
+  // (colPot[c] - since[c]), and a key now is heapKey[c] - shift: the same
+  // shift for every column, and rounding is monotone, so the computed keys
+  // keep the heap's order. A key only grows as rows are covered, so a key
+  // whose leastRow was covered since is a lower bound: it is renewed when
+  // it comes to the top. The heap is built at the first step 5 of a phase;
+  // columns uncovered later, and columns whose new zeros are handed to step
+  // 3, wait in pending until the next step 5.
   ColumnHeap heap;
   bool heapBuilt;
   V *keyCost;
+  V *heapKey;
   unsigned char *keyNeedsRead;
   int *pending;
   int pendingCount;
@@ -142,13 +147,19 @@ struct Potentials {
   // the least reduced cost of column c over every row at some time (its
   // listed rows and tail), which no reduced cost of it ever goes below.
   // Every unstarred column is uncovered at every step 5, so its potential
-  // grows as all the others', which keeps the order. A step 5 moves the
-  // columns whose bound does not exceed the least key into the heap of the
-  // phase (keyed exactly); they come back when the next phase starts, if
-  // they still hold no zero. The other unstarred columns (a zero bounds them
-  // by 0) join the heap of each phase when it is built.
+  // grows as all the others': by each phase's shift, which unstarredShift
+  // sums. The heap compares a value fixed when the column enters,
+  // boundKey[c] = (lowerBound[c] - colPot[c]) + unstarredShift, and a bound
+  // now is (boundKey[c] - unstarredShift) - shift, so its order is exact.
+  // A step 5 moves the columns whose bound does not exceed the least key
+  // into the heap of the phase (keyed exactly); they come back when the
+  // next phase starts, if they still hold no zero. The other unstarred
+  // columns (a zero bounds them by 0) join the heap of each phase when it
+  // is built.
   ColumnHeap zerolessHeap;
   V *lowerBound;
+  V *boundKey;
+  V unstarredShift;
   int *moved;  // the unstarred columns moved into the heap of this phase
   int movedCount;
   // The run so far, which the grid and hybrid proofs bound their errors

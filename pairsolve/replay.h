@@ -205,6 +205,64 @@ inline int cacheSlotX(const Replay &replay, std::int64_t element) {
   return static_cast<int>(mixed >> (64 - replay.cacheBits));
 }
 
+// Element (r, c)'s chain of roundings run from its value F after t step
+// 5s up to now; adds the work it took (operations and intervals read) to
+// *work.
+double runChain(Replay &replay, int r, int c, double F, int t, std::int64_t *work) {
+  int now = replay.h.size;
+  if (t >= now) return F;
+  int capacity = replay.intervals;
+  int rowCount = eventsAfter(replay.rows, replay.phaseStart, r, t, now, replay.rowFrom,
+                             replay.rowTo, capacity);
+  const int *rowFrom = replay.rowFrom + capacity - rowCount;
+  const int *rowTo = replay.rowTo + capacity - rowCount;
+  // A column is uncovered at every step 5 before its first star: that
+  // interval comes before its events.
+  int colCount = eventsAfter(replay.columns, replay.phaseStart, c, t, now, replay.colFrom,
+                             replay.colTo, capacity + 1);
+  int *colFrom = replay.colFrom + capacity + 1 - colCount;
+  int *colTo = replay.colTo + capacity + 1 - colCount;
+  if (replay.starredAt[c] > t) {
+    --colFrom;
+    --colTo;
+    colFrom[0] = t;
+    colTo[0] = replay.starredAt[c] < now ? replay.starredAt[c] : now;
+    ++colCount;
+  }
+  const double *h = replay.h.data;
+  int i = 0, j = 0;
+  std::int64_t operations = 0;
+  while (t < now) {
+    while (i < rowCount && rowTo[i] <= t) ++i;
+    while (j < colCount && colTo[j] <= t) ++j;
+    bool covered = i < rowCount && rowFrom[i] <= t;
+    bool uncovered = j < colCount && colFrom[j] <= t;
+    int end = now;
+    if (i < rowCount) end = covered ? rowTo[i] : rowFrom[i];
+    if (j < colCount) {
+      int other = uncovered ? colTo[j] : colFrom[j];
+      if (other < end) end = other;
+    }
+    if (end > now) end = now;
+    if (covered && uncovered) {
+      // (h + 0) - h is 0: a zero stays one through such steps.
+      if (F != 0.0) {
+        for (int s = t; s < end; ++s) F = (h[s] + F) - h[s];
+        operations += 2 * static_cast<std::int64_t>(end - t);
+      }
+    } else if (covered) {
+      for (int s = t; s < end; ++s) F = h[s] + F;
+      operations += end - t;
+    } else if (uncovered) {
+      for (int s = t; s < end; ++s) F = F - h[s];
+      operations += end - t;
+    }
+    t = end;
+  }
+  *work += operations + rowCount + colCount + 1;
+  return F;
+}
+
 // The working cost (r, c) as the steps have it now: their chain of
 // roundings run again, from the cached value when there is one.
 double replayElement(Replay &replay, int r, int c) {
@@ -221,61 +279,22 @@ double replayElement(Replay &replay, int r, int c) {
   }
   int now = replay.h.size;
   if (t < now) {
-    int capacity = replay.intervals;
-    int rowCount = eventsAfter(replay.rows, replay.phaseStart, r, t, now, replay.rowFrom,
-                               replay.rowTo, capacity);
-    const int *rowFrom = replay.rowFrom + capacity - rowCount;
-    const int *rowTo = replay.rowTo + capacity - rowCount;
-    // A column is uncovered at every step 5 before its first star: that
-    // interval comes before its events.
-    int colCount = eventsAfter(replay.columns, replay.phaseStart, c, t, now, replay.colFrom,
-                               replay.colTo, capacity + 1);
-    int *colFrom = replay.colFrom + capacity + 1 - colCount;
-    int *colTo = replay.colTo + capacity + 1 - colCount;
-    if (replay.starredAt[c] > t) {
-      --colFrom;
-      --colTo;
-      colFrom[0] = t;
-      colTo[0] = replay.starredAt[c] < now ? replay.starredAt[c] : now;
-      ++colCount;
-    }
-    const double *h = replay.h.data;
-    int i = 0, j = 0;
-    std::int64_t operations = 0;
-    while (t < now) {
-      while (i < rowCount && rowTo[i] <= t) ++i;
-      while (j < colCount && colTo[j] <= t) ++j;
-      bool covered = i < rowCount && rowFrom[i] <= t;
-      bool uncovered = j < colCount && colFrom[j] <= t;
-      int end = now;
-      if (i < rowCount) end = covered ? rowTo[i] : rowFrom[i];
-      if (j < colCount) {
-        int other = uncovered ? colTo[j] : colFrom[j];
-        if (other < end) end = other;
-      }
-      if (end > now) end = now;
-      if (covered && uncovered) {
-        // (h + 0) - h is 0: a zero stays one through such steps.
-        if (F != 0.0) {
-          for (int s = t; s < end; ++s) F = (h[s] + F) - h[s];
-          operations += 2 * static_cast<std::int64_t>(end - t);
-        }
-      } else if (covered) {
-        for (int s = t; s < end; ++s) F = h[s] + F;
-        operations += end - t;
-      } else if (uncovered) {
-        for (int s = t; s < end; ++s) F = F - h[s];
-        operations += end - t;
-      }
-      t = end;
-    }
-    replay.budget -= operations + rowCount + colCount + 1;
+    std::int64_t work = 0;
+    F = runChain(replay, r, c, F, t, &work);
+    replay.budget -= work;
     replay.exhausted = replay.exhausted || replay.budget < 0;
     replay.cacheKey[slot] = element;
     replay.cacheValue[slot] = F;
     replay.cacheStep[slot] = now;
   }
   return F;
+}
+
+// The same from the reduced cost, without the cache or the budget (the
+// decision-checking build).
+inline double replayUncached(Replay &replay, int r, int c) {
+  std::int64_t work = 0;
+  return runChain(replay, r, c, reducedCost(replay, r, c), 0, &work);
 }
 
 }  // namespace

@@ -19,6 +19,34 @@ struct Result {
   Failure failure;  // why the costs were refused (outcome refused)
 };
 
+// The engine choices every matrix goes through: the four as the plug-in
+// sizes them, then each with the smallest structures.
+struct Choice {
+  const char *name;
+  Engine engine;
+  Capacities capacities;
+};
+
+inline std::vector<Choice> engineChoices() {
+  Capacities oneSlot;
+  oneSlot.summarySlots = 1;
+  Capacities twoSlots;
+  twoSlots.summarySlots = 2;
+  Capacities smallDense;
+  smallDense.zeroSlots = 1;
+  smallDense.logEntries = 1;
+  return {{"automatic", Engine::automatic, Capacities()},
+          {"dense", Engine::dense, Capacities()},
+          {"exact", Engine::exact, Capacities()},
+          {"exact, one summary slot", Engine::exact, oneSlot},
+          {"exact, two summary slots", Engine::exact, twoSlots},
+          {"grid", Engine::grid, Capacities()},
+          {"grid, one summary slot", Engine::grid, oneSlot},
+          {"dense, one zero candidate, one-phase log", Engine::dense, smallDense},
+          {"hybrid", Engine::hybrid, Capacities()},
+          {"hybrid, one summary slot", Engine::hybrid, oneSlot}};
+}
+
 inline Result runEngine(const std::vector<double> &C, int M, int N, Engine engine,
                         const Capacities &capacities = Capacities(), Engine *solvedBy = nullptr) {
   Result result{SolveOutcome::complete, std::vector<double>(M, -1.0), -1.0, Failure()};
