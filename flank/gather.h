@@ -36,9 +36,8 @@
 // checks take time proportional to P and the selectors, never to X, W or the
 // result, and all run before the result is created. The checks return a
 // failure; the gateway releases its scratch (the decoded pattern) and then
-// raises it. An
-// empty P is decoded only after step 5, when u is known to hold its N
-// entries, so the scratch never exceeds the size of the inputs.
+// raises it. An empty P is decoded only after step 5, when u is known to
+// hold its N entries, so the scratch never exceeds the size of the inputs.
 #ifndef FLANK_GATHER_H
 #define FLANK_GATHER_H
 
