@@ -10,9 +10,11 @@ function folder = build_mextoolbox(folder)
 %   BUILD_MEXTOOLBOX(FOLDER) builds into FOLDER instead (created if needed).
 %   FOLDER = BUILD_MEXTOOLBOX(...) returns the folder.
 %
-%   Every plug-in is compiled as in the CMake build: the same gateway
+%   Every plug-in is compiled as in the CMake build: the plug-ins listed in
+%   toolbox/plugins.txt (the list the CMake build reads), the same gateway
 %   sources and include folders (common/ and the plug-in's own folder), the
-%   same defines, its size family (Octave: the API word; MATLAB:
+%   same defines, its size family (Octave: the API word, read from
+%   host/include/mexapiwords.h as the CMake build reads it; MATLAB:
 %   -largeArrayDims or -compatibleArrayDims), C++17, -ffp-contract=off so
 %   results are the same bit for bit, and an export list of mexFunction
 %   (and the API version function; in Octave 10 and later also the marker
@@ -52,14 +54,15 @@ end
 folder = absolute_path(folder);
 
 version = read_version(root);
-plugins = plugin_table();
+plugins = plugin_table(root);
+words = api_words(root);
 for k = 1:size(plugins, 1)
   [name, subsystem, sources, api] = plugins{k, :};
   fprintf('build_mextoolbox: compiling %s\n', name);
   sources = cellfun(@(s) fullfile(root, subsystem, s), sources, 'UniformOutput', false);
   includes = {['-I' fullfile(root, 'common')], ['-I' fullfile(root, subsystem)]};
   if in_octave
-    compile_octave(root, folder, name, sources, includes, api);
+    compile_octave(root, folder, name, sources, includes, words, api);
   else
     compile_matlab(folder, name, sources, includes, api);
   end
@@ -75,40 +78,53 @@ if nargout == 0
 end
 end
 
-function plugins = plugin_table()
-% Every shipped plug-in: name, folder, gateway sources, size family (API 32
-% binds the 32-bit size functions, API 64 the 64-bit ones). The same list as
-% the plug-in folders' CMakeLists.txt.
-plugins = {
-  'pairsolve',  'pairsolve',  {'pairsolve.cpp'},     32
-  'flankprod',  'flank',      {'flankprod.cpp'},     32
-  'flankmask',  'flank',      {'flankmask.cpp'},     32
-  'flankscale', 'flank',      {'flankscale.cpp'},    32
-  'flankinner', 'flank',      {'flankinner.cpp'},    32
-  'mirrorprod', 'mirrorprod', {'mirrorprod.cpp'},    64
-  'lutpaint',   'lutpaint',   {'mex_lutpaint.cpp'},  64
-  'nullfill',   'forward',    {'nullfill.cpp'},      32
-  'unitfill',   'forward',    {'unitfill.cpp'},      32
-};
-end
-
-function word = api_word(api)
-% The target API word that the version function reports for a size family.
-if api == 32
-  word = '0x07000000';
-else
-  word = '0x07300000';
+function plugins = plugin_table(root)
+% Every shipped plug-in, as toolbox/plugins.txt lists them (one a line:
+% NAME FOLDER SIZES SOURCE...; # starts a comment): name, folder, gateway
+% sources, size family (32 binds the 32-bit size functions, 64 the 64-bit
+% ones). The CMake build reads the same file.
+file = fullfile(root, 'toolbox', 'plugins.txt');
+lines = regexp(fileread(file), '[^\r\n]+', 'match');
+plugins = cell(0, 4);
+for k = 1:numel(lines)
+  line = strtrim(lines{k});
+  if isempty(line) || line(1) == '#'
+    continue;
+  end
+  fields = regexp(line, '\s+', 'split');
+  if numel(fields) < 4 || ~any(strcmp(fields{3}, {'32', '64'}))
+    error('build_mextoolbox:badPluginList', ...
+          '%s: cannot read the line ''%s''; expected NAME FOLDER 32|64 SOURCE...', file, line);
+  end
+  plugins(end+1, :) = {fields{1}, fields{2}, fields(4:end), str2double(fields{3})}; %#ok<AGROW>
 end
 end
 
-function compile_octave(root, folder, name, sources, includes, api)
+function words = api_words(root)
+% The version words the plug-ins report, from the header that defines them
+% for the bundled host and the CMake build: words.release, and words.api32
+% and words.api64, the target API word of each size family.
+file = fullfile(root, 'host', 'include', 'mexapiwords.h');
+text = fileread(file);
+names = {'RELEASE', 'API32', 'API64'};
+for k = 1:numel(names)
+  token = regexp(text, ['#define\s+MEXAPI_' names{k} '_WORD\s+(0x[0-9A-Fa-f]+)'], 'tokens', 'once');
+  if isempty(token)
+    error('build_mextoolbox:noApiWords', '%s does not define MEXAPI_%s_WORD', file, names{k});
+  end
+  words.(lower(names{k})) = token{1};
+end
+end
+
+function compile_octave(root, folder, name, sources, includes, words, api)
 % mkoctfile --mex with our flags; the compiler flags go through CXXFLAGS.
+% Our version function reports words.release and the size family's word.
 flags = [strtrim(mkoctfile('-p', 'CXXFLAGS')) ' -ffp-contract=off -fno-fast-math -fvisibility=hidden'];
 saved = getenv('CXXFLAGS');
 setenv('CXXFLAGS', flags);
 restore = onCleanup(@() setenv('CXXFLAGS', saved));
-args = [{'--mex', '-DTOOLBOX_HOST_OCTAVE', '-DMEX_RELEASE_WORD=0x0002016B', ...
-         ['-DMEX_TARGET_API_WORD=' api_word(api)]}, includes, ...
+args = [{'--mex', '-DTOOLBOX_HOST_OCTAVE', ['-DMEX_RELEASE_WORD=' words.release], ...
+         ['-DMEX_TARGET_API_WORD=' words.(sprintf('api%d', api))]}, includes, ...
         {'-o', fullfile(folder, [name '.mex'])}, sources, ...
         {fullfile(root, 'common', 'cpp_mexapi_version.cpp')}];
 if linker_takes_version_script()

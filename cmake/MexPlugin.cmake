@@ -21,6 +21,13 @@
 # as NAME.mexw64 exporting mexFunction alone (a .def file), linked
 # statically with the compiler's runtime so that it imports nothing but
 # KERNEL32, the C runtime, libmx.dll and libmex.dll.
+#
+# The shipped plug-ins are the ones toolbox/plugins.txt lists; a plug-in
+# folder's CMakeLists.txt adds them with toolbox_add_listed_plugins(). A
+# shipped plug-in added by toolbox_add_plugin itself must match its line
+# in the list, and toolbox_check_listed_plugins() (after every folder)
+# fails the configuration when a listed one was not added. Only test
+# plug-ins (BUNDLED_ONLY) stay out of the list.
 
 # The version words, read from the one header that defines them for the
 # bundled host as well.
@@ -34,7 +41,36 @@ if(NOT TOOLBOX_RELEASE_WORD OR NOT TOOLBOX_API32_WORD OR NOT TOOLBOX_API64_WORD)
   message(FATAL_ERROR "host/include/mexapiwords.h must define the three MEXAPI_*_WORD values")
 endif()
 
+# The shipped plug-ins, read from toolbox/plugins.txt, in its order:
+#   TOOLBOX_LISTED_PLUGINS   every NAME
+#   TOOLBOX_LISTED_FOLDERS   every FOLDER, once, in order of first mention
+#   TOOLBOX_<NAME>_FOLDER    the folder below the source root
+#   TOOLBOX_<NAME>_API       32 or 64
+#   TOOLBOX_<NAME>_SOURCES   the gateway sources, relative to the folder
+set(TOOLBOX_PLUGIN_LIST ${PROJECT_SOURCE_DIR}/toolbox/plugins.txt)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${TOOLBOX_PLUGIN_LIST})
+file(STRINGS ${TOOLBOX_PLUGIN_LIST} _toolbox_lines REGEX "^[ \t]*[^# \t]")
+set(TOOLBOX_LISTED_PLUGINS "")
+set(TOOLBOX_LISTED_FOLDERS "")
+foreach(_line ${_toolbox_lines})
+  string(STRIP "${_line}" _line)
+  string(REGEX REPLACE "[ \t]+" ";" _fields "${_line}")
+  list(LENGTH _fields _count)
+  list(POP_FRONT _fields _name _folder _api)
+  if(_count LESS 4 OR NOT _api MATCHES "^(32|64)$")
+    message(FATAL_ERROR "toolbox/plugins.txt: cannot read the line '${_line}'; "
+                        "expected NAME FOLDER 32|64 SOURCE...")
+  endif()
+  set(TOOLBOX_${_name}_FOLDER ${_folder})
+  set(TOOLBOX_${_name}_API ${_api})
+  set(TOOLBOX_${_name}_SOURCES ${_fields})
+  list(APPEND TOOLBOX_LISTED_PLUGINS ${_name})
+  list(APPEND TOOLBOX_LISTED_FOLDERS ${_folder})
+endforeach()
+list(REMOVE_DUPLICATES TOOLBOX_LISTED_FOLDERS)
+
 set(TOOLBOX_PLUGINS "" CACHE INTERNAL "plug-ins built for the hosts, as NAME=APIWORD")
+set_property(GLOBAL PROPERTY TOOLBOX_ADDED_PLUGINS "")
 
 # The export list and "-z defs" need a linker that understands them (GNU
 # ld, gold, lld); elsewhere (macOS, untested) the plug-ins rely on hidden
@@ -112,9 +148,47 @@ function(_toolbox_add_windows_plugin name)
     -static-libgcc -static-libstdc++ -Wl,--no-undefined)
 endfunction()
 
+# A shipped plug-in is added as toolbox/plugins.txt lists it: from its own
+# folder, with the listed sources and size family and the help file NAME.m.
+function(_toolbox_check_listed name)
+  if(NOT name IN_LIST TOOLBOX_LISTED_PLUGINS)
+    message(FATAL_ERROR "toolbox_add_plugin(${name}): not listed in toolbox/plugins.txt; "
+                        "list it there (or mark a test plug-in BUNDLED_ONLY)")
+  endif()
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  set(listed "${TOOLBOX_${name}_FOLDER} ${TOOLBOX_${name}_API} ${TOOLBOX_${name}_SOURCES} ${name}.m")
+  set(given "${folder} ${ARG_API} ${ARG_SOURCES} ${ARG_HELP}")
+  if(NOT given STREQUAL listed)
+    message(FATAL_ERROR "toolbox_add_plugin(${name}): added as (folder, API, sources, help) "
+                        "'${given}', but toolbox/plugins.txt lists '${listed}'")
+  endif()
+endfunction()
+
+# One plug-in target NAME_HOST from the gateway sources and the common
+# parts: its file suffix and folder, TOOLBOX_HOST_<HOST> defined, the
+# plug-in's own include folders; linked with the host's libraries (the
+# further arguments), then the plug-in's own.
+function(_toolbox_add_host_target name host suffix folder)
+  set(target ${name}_${host})
+  add_library(${target} MODULE ${ARG_SOURCES})
+  _toolbox_plugin_common(${target} ${name} ${ARG_API})
+  set_target_properties(${target} PROPERTIES SUFFIX ${suffix} LIBRARY_OUTPUT_DIRECTORY ${folder})
+  string(TOUPPER ${host} definition)
+  target_compile_definitions(${target} PRIVATE TOOLBOX_HOST_${definition})
+  target_include_directories(${target} PRIVATE ${ARG_INCLUDES})
+  target_link_libraries(${target} PRIVATE ${ARGN} ${ARG_LIBRARIES})
+  if(ARG_HELP AND NOT host STREQUAL "bundled")
+    configure_file(${ARG_HELP} ${folder}/${name}.m COPYONLY)
+  endif()
+endfunction()
+
 function(toolbox_add_plugin name)
   cmake_parse_arguments(ARG "BUNDLED_ONLY" "API;OUTPUT_DIR;HELP" "SOURCES;INCLUDES;LIBRARIES"
                         ${ARGN})
+  if(NOT ARG_BUNDLED_ONLY)
+    _toolbox_check_listed(${name})
+    set_property(GLOBAL APPEND PROPERTY TOOLBOX_ADDED_PLUGINS ${name})
+  endif()
   if(WIN32)
     if(NOT ARG_BUNDLED_ONLY)
       _toolbox_add_windows_plugin(${name})
@@ -125,16 +199,9 @@ function(toolbox_add_plugin name)
     set(ARG_OUTPUT_DIR ${TOOLBOX_BUNDLED_DIR})
   endif()
 
-  add_library(${name}_bundled MODULE ${ARG_SOURCES})
-  _toolbox_plugin_common(${name}_bundled ${name} ${ARG_API})
-  set_target_properties(${name}_bundled PROPERTIES
-    SUFFIX .mexa64
-    LIBRARY_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIR}
-    BUILD_RPATH "\$ORIGIN;${TOOLBOX_BUNDLED_DIR}")
+  _toolbox_add_host_target(${name} bundled .mexa64 ${ARG_OUTPUT_DIR} mx mex)
+  set_target_properties(${name}_bundled PROPERTIES BUILD_RPATH "\$ORIGIN;${TOOLBOX_BUNDLED_DIR}")
   _toolbox_mex_definitions(${name}_bundled ${ARG_API})
-  target_compile_definitions(${name}_bundled PRIVATE TOOLBOX_HOST_BUNDLED)
-  target_include_directories(${name}_bundled PRIVATE ${ARG_INCLUDES})
-  target_link_libraries(${name}_bundled PRIVATE mx mex ${ARG_LIBRARIES})
   if(ARG_BUNDLED_ONLY)
     return()
   endif()
@@ -144,49 +211,40 @@ function(toolbox_add_plugin name)
     set(word ${TOOLBOX_API64_WORD})
   endif()
   set(TOOLBOX_PLUGINS ${TOOLBOX_PLUGINS} ${name}=${word} CACHE INTERNAL "")
-  # What the install rules and the Octave package need to know about a
-  # shipped plug-in (cmake/Distribution.cmake).
-  set_property(GLOBAL APPEND PROPERTY TOOLBOX_SHIPPED_PLUGINS ${name})
-  list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ REGEX "^[^/]"
-       OUTPUT_VARIABLE sources)
-  set_property(GLOBAL PROPERTY TOOLBOX_${name}_SOURCES ${sources})
-  set_property(GLOBAL PROPERTY TOOLBOX_${name}_API ${ARG_API})
-  set_property(GLOBAL PROPERTY TOOLBOX_${name}_DIR ${CMAKE_CURRENT_SOURCE_DIR})
-  if(ARG_HELP)
-    set_property(GLOBAL PROPERTY TOOLBOX_${name}_HELP ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_HELP})
-  endif()
 
   if(TOOLBOX_OCTAVE_FOUND)
-    add_library(${name}_octave MODULE ${ARG_SOURCES})
-    _toolbox_plugin_common(${name}_octave ${name} ${ARG_API})
-    set_target_properties(${name}_octave PROPERTIES
-      SUFFIX .mex
-      LIBRARY_OUTPUT_DIRECTORY ${TOOLBOX_OCTAVE_DIR})
-    target_compile_definitions(${name}_octave PRIVATE TOOLBOX_HOST_OCTAVE)
+    _toolbox_add_host_target(${name} octave .mex ${TOOLBOX_OCTAVE_DIR} ${TOOLBOX_OCTAVE_LIBRARIES})
     target_include_directories(${name}_octave SYSTEM PRIVATE ${TOOLBOX_OCTAVE_INCLUDE_DIRS})
-    target_include_directories(${name}_octave PRIVATE ${ARG_INCLUDES})
     target_link_directories(${name}_octave PRIVATE ${TOOLBOX_OCTAVE_LIBRARY_DIR})
-    target_link_libraries(${name}_octave PRIVATE ${TOOLBOX_OCTAVE_LIBRARIES} ${ARG_LIBRARIES})
-    if(ARG_HELP)
-      configure_file(${ARG_HELP} ${TOOLBOX_OCTAVE_DIR}/${name}.m COPYONLY)
-    endif()
   endif()
 
   if(TOOLBOX_MATLAB_FOUND)
-    add_library(${name}_matlab MODULE ${ARG_SOURCES})
-    _toolbox_plugin_common(${name}_matlab ${name} ${ARG_API})
-    set_target_properties(${name}_matlab PROPERTIES
-      SUFFIX .mexa64
-      LIBRARY_OUTPUT_DIRECTORY ${TOOLBOX_MATLAB_DIR})
+    _toolbox_add_host_target(${name} matlab .mexa64 ${TOOLBOX_MATLAB_DIR}
+                             ${Matlab_MX_LIBRARY} ${Matlab_MEX_LIBRARY})
     _toolbox_mex_definitions(${name}_matlab ${ARG_API})
-    target_compile_definitions(${name}_matlab PRIVATE TOOLBOX_HOST_MATLAB)
     target_include_directories(${name}_matlab SYSTEM PRIVATE ${Matlab_INCLUDE_DIRS})
-    target_include_directories(${name}_matlab PRIVATE ${ARG_INCLUDES})
-    target_link_libraries(${name}_matlab PRIVATE
-      ${Matlab_MX_LIBRARY} ${Matlab_MEX_LIBRARY} ${ARG_LIBRARIES})
     target_link_options(${name}_matlab PRIVATE -static-libstdc++)
-    if(ARG_HELP)
-      configure_file(${ARG_HELP} ${TOOLBOX_MATLAB_DIR}/${name}.m COPYONLY)
-    endif()
   endif()
+endfunction()
+
+# Adds every plug-in that toolbox/plugins.txt places in the calling folder.
+function(toolbox_add_listed_plugins)
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  foreach(name ${TOOLBOX_LISTED_PLUGINS})
+    if(TOOLBOX_${name}_FOLDER STREQUAL folder)
+      toolbox_add_plugin(${name} SOURCES ${TOOLBOX_${name}_SOURCES} API ${TOOLBOX_${name}_API}
+                         HELP ${name}.m)
+    endif()
+  endforeach()
+endfunction()
+
+# After every plug-in folder: each listed plug-in has been added.
+function(toolbox_check_listed_plugins)
+  get_property(added GLOBAL PROPERTY TOOLBOX_ADDED_PLUGINS)
+  foreach(name ${TOOLBOX_LISTED_PLUGINS})
+    if(NOT name IN_LIST added)
+      message(FATAL_ERROR "toolbox/plugins.txt lists ${name} in ${TOOLBOX_${name}_FOLDER}/, "
+                          "whose CMakeLists.txt does not add it (toolbox_add_listed_plugins)")
+    endif()
+  endforeach()
 endfunction()

@@ -6,15 +6,18 @@
 // fault can cost microseconds, so for outputs of tens of megabytes the pages
 // cost more than the plug-in's whole work. These helpers ask the host for an
 // uninitialised array instead, advise the kernel to back its interior with
-// 2 MiB pages (hugepages.h), and then write every byte themselves: the
-// caller receives the same array.
+// 2 MiB pages (platform/hugepages.h), and then write every byte
+// themselves: the caller receives the same array. hugepages.h is included
+// by its path from here, so that every way of building a plug-in (CMake,
+// build_mextoolbox, the Octave package, MATLAB's mex) finds it without an
+// include folder of its own.
 #ifndef TOOLBOX_COMMON_LARGEOUTPUT_H
 #define TOOLBOX_COMMON_LARGEOUTPUT_H
 
 #include <cstddef>
 #include <cstring>
 
-#include "hugepages.h"
+#include "../platform/hugepages.h"
 #include "mexapi.h"
 
 namespace largeoutput {

@@ -23,10 +23,10 @@ constexpr GatherForm kForm{"flankinner", "flankinner(u, X, v, P, W)", "y", 5, tr
 // y = X(a, b)*W(r, c) + y for every pattern pair (r, c), in pattern order,
 // starting from 0, where a and b are the row and column u and v select; each
 // product is rounded before it is added. The sum is then stored in *y.
-void flankinner(double *y, std::int32_t m, const double *X, std::int32_t M, const double *u,
-                const double *v, const double *W, const IndexPair *pattern, std::int32_t k) {
+void flankinner(double *y, const GatherCall &call) {
+  const double *W = call.W;
   double sum = 0.0;
-  gatherTerms(X, M, u, v, W, nullptr, m, pattern, k, [&sum, W](double x, std::int64_t o) {
+  gatherTerms(call, nullptr, [&sum, W](double x, std::int64_t o) {
     const double term = x * W[o];
     sum = term + sum;
   });
@@ -36,14 +36,7 @@ void flankinner(double *y, std::int32_t m, const double *X, std::int32_t M, cons
 }  // namespace
 
 MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
-  GatherCall call;
   Failure failure;
-  if (!prepareGather(kForm, nlhs, nrhs, prhs, &call, &failure)) {
+  if (!gather(kForm, flankinner, nlhs, plhs, nrhs, prhs, &failure))
     raiseFailure(kForm.name, failure);
-    return;
-  }
-  plhs[0] = mxCreateDoubleMatrix(1, 1, mxREAL);
-  flankinner(mxGetPr(plhs[0]), call.m, mxGetPr(prhs[kSlotX]), call.M, mxGetPr(prhs[kSlotU]),
-             mxGetPr(prhs[kSlotV]), mxGetPr(prhs[kSlotW]), call.pattern.get(), call.k);
-  call.pattern.reset();
 }

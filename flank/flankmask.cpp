@@ -11,7 +11,6 @@
 
 #include "gather.h"
 #include "hostbridge.h"
-#include "largeoutput.h"
 #include "mexapi.h"
 #include "mexgateway.h"
 
@@ -21,23 +20,14 @@ constexpr GatherForm kForm{"flankmask", "flankmask(u, X, v, P)", "Y", 4, false, 
 
 // Y(r, c) = Y(r, c) + X(a, b) for every pattern pair (r, c), in pattern
 // order, where a and b are the row and column u and v select.
-void flankmask(double *Y, std::int32_t m, const double *X, std::int32_t M, const double *u,
-               const double *v, const IndexPair *pattern, std::int32_t k) {
-  gatherTerms(X, M, u, v, nullptr, Y, m, pattern, k,
-              [Y](double x, std::int64_t o) { Y[o] = Y[o] + x; });
+void flankmask(double *Y, const GatherCall &call) {
+  gatherTerms(call, Y, [Y](double x, std::int64_t o) { Y[o] = Y[o] + x; });
 }
 
 }  // namespace
 
 MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
-  GatherCall call;
   Failure failure;
-  if (!prepareGather(kForm, nlhs, nrhs, prhs, &call, &failure)) {
+  if (!gather(kForm, flankmask, nlhs, plhs, nrhs, prhs, &failure))
     raiseFailure(kForm.name, failure);
-    return;
-  }
-  plhs[0] = largeoutput::createZeroDoubleMatrix(call.m, call.n);
-  flankmask(mxGetPr(plhs[0]), call.m, mxGetPr(prhs[kSlotX]), call.M, mxGetPr(prhs[kSlotU]),
-            mxGetPr(prhs[kSlotV]), call.pattern.get(), call.k);
-  call.pattern.reset();
 }

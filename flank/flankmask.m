@@ -37,7 +37,7 @@
 %   that is not finite or outside the signed 32-bit range, a negative size,
 %   a position outside the declared size), flankmask:indexOutOfRange (a used
 %   selector entry that is not finite or selects past X's rows or columns),
-%   flankmask:tooLarge, flankmask:outOfMemory.
+%   flankmask:tooLarge.
 %
 %   See also FLANKSCALE, FLANKINNER, FLANKPROD, FIND.
 

@@ -22,15 +22,15 @@
 //   4. L declares M columns and R declares N rows     "incorrect dimension" (no identifier)
 //   5. X is full double; Y has at most 2^31 - 1       flankprod:invalidInput,
 //      elements                                       flankprod:tooLarge
-//   6. L and R decoded, R grouped by column           flankprod:outOfMemory
+//   6. L and R decoded, R grouped by column
 // The checks scan the lists only, never X or Y. An empty L is never spelled
 // out as its diagonal (the kernel walks its rows directly); an empty R is
 // spelled out only when L has terms: otherwise no term exists, and a
-// degenerate X such as zeros(2^31 - 1, 0) costs no scratch.
+// degenerate X such as zeros(2^31 - 1, 0) costs no pairs. The decoded lists
+// and every counter of the grouping and ordering are the call's scratch
+// (poslist.h).
 #include <algorithm>
 #include <cstdint>
-#include <memory>
-#include <new>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -41,6 +41,7 @@
 #include "mexapi.h"
 #include "mexgateway.h"
 #include "poslist.h"
+#include "scratch.h"
 
 namespace {
 
@@ -48,10 +49,8 @@ constexpr char kName[] = "flankprod";
 constexpr char kUsage[] = "flankprod(L, X, R)";
 constexpr int kInputCount = 3;
 constexpr int kSlotL = 0;
-constexpr int kSlotX = 1;
 constexpr int kSlotR = 2;
 constexpr char kRoleL[] = "Position list L (argument 1)";
-constexpr char kRoleX[] = "X (argument 2)";
 constexpr char kRoleR[] = "Position list R (argument 3)";
 
 // How the accumulation is arranged. Every element Y(a, d) starts at 0 and
@@ -88,7 +87,8 @@ constexpr std::int64_t kPlainResultElements = 131072;
 constexpr std::int32_t kLeftBlock = 2048;
 // Scratch of a counting sort (grouping R by column, ordering L) is allowed
 // up to this multiple of the pairs sorted, plus kCountingSlack entries;
-// beyond, a very wide R is merge sorted and L keeps its list order.
+// beyond, a very wide R is merge sorted (mergeByColumn) and L keeps its list
+// order.
 constexpr std::int64_t kCountingRatio = 4;
 constexpr std::int64_t kCountingSlack = 4096;
 // L is reordered only when each of its pairs meets at least this many pairs
@@ -113,11 +113,11 @@ struct ProductCall {
   std::int32_t nL = 0;
   std::int32_t mR = 0;
   std::int32_t nR = 0;
-  bool identityLeft = false;  // L is the M-by-M identity; left holds no pairs
-  bool plain = false;         // the plain loops run (usePlainLoops)
-  PairArray left;
+  bool identityLeft = false;   // L is the M-by-M identity; left holds no pairs
+  bool plain = false;          // the plain loops run (usePlainLoops)
+  IndexPair *left = nullptr;   // in the call's scratch, as are right's pairs
   std::int32_t leftCount = 0;  // pairs in left
-  PairArray right;
+  const IndexPair *right = nullptr;
   std::int32_t rightCount = 0;  // pairs in right
 };
 
@@ -128,23 +128,42 @@ bool sortedByColumn(const IndexPair *pairs, std::int32_t count) {
   return true;
 }
 
-// A copy of the pairs grouped by column, each column's pairs in list order.
-// Returns null when the scratch cannot be allocated.
-IndexPair *groupByColumn(const IndexPair *pairs, std::int32_t count, std::int32_t columns) {
-  IndexPair *grouped = new (std::nothrow) IndexPair[static_cast<std::size_t>(count)];
-  if (grouped == nullptr) return nullptr;
+// Sorts count pairs by column, stably, with buffer (room for count pairs)
+// as the other half of a bottom-up merge sort: for an R too wide for a
+// counter per column.
+void mergeByColumn(IndexPair *pairs, std::int32_t count, IndexPair *buffer) {
+  IndexPair *from = pairs;
+  IndexPair *to = buffer;
+  for (std::int64_t width = 1; width < count; width *= 2) {
+    for (std::int64_t low = 0; low < count; low += 2 * width) {
+      const std::int64_t middle = std::min<std::int64_t>(low + width, count);
+      const std::int64_t high = std::min<std::int64_t>(low + 2 * width, count);
+      std::int64_t a = low;
+      std::int64_t b = middle;
+      std::int64_t out = low;
+      // Ties go to the first run: list order is kept within a column.
+      while (a < middle && b < high) to[out++] = from[b].col < from[a].col ? from[b++] : from[a++];
+      while (a < middle) to[out++] = from[a++];
+      while (b < high) to[out++] = from[b++];
+    }
+    std::swap(from, to);
+  }
+  if (from != pairs) std::copy(from, from + count, pairs);
+}
+
+// A copy of the pairs grouped by column, each column's pairs in list order,
+// taken from scratch; the counters or the merge buffer are released on
+// return.
+IndexPair *groupByColumn(const IndexPair *pairs, std::int32_t count, std::int32_t columns,
+                         Scratch &scratch) {
+  IndexPair *grouped = scratch.take<IndexPair>(count);
+  Scratch counters(scratch.allocator());
   if (columns > kCountingRatio * count + kCountingSlack) {
     std::copy(pairs, pairs + count, grouped);
-    std::stable_sort(grouped, grouped + count,
-                     [](const IndexPair &x, const IndexPair &y) { return x.col < y.col; });
+    mergeByColumn(grouped, count, counters.take<IndexPair>(count));
     return grouped;
   }
-  std::unique_ptr<std::int32_t[]> next(new (std::nothrow)
-                                           std::int32_t[static_cast<std::size_t>(columns) + 1]());
-  if (!next) {
-    delete[] grouped;
-    return nullptr;
-  }
+  std::int32_t *next = counters.takeZeroed<std::int32_t>(static_cast<std::int64_t>(columns) + 1);
   for (std::int32_t j = 0; j < count; ++j) ++next[pairs[j].col + 1];
   for (std::int32_t d = 0; d < columns; ++d) next[d + 1] += next[d];
   for (std::int32_t j = 0; j < count; ++j) grouped[next[pairs[j].col]++] = pairs[j];
@@ -159,18 +178,11 @@ bool usePlainLoops(const ProductCall &call) {
 
 // Leaves R's pairs grouped by column, for the column walk (the plain loops
 // take R as it is listed).
-bool groupRight(ProductCall *call, Failure *failure) {
-  if (call->rightCount == 0 || call->plain || sortedByColumn(call->right.get(), call->rightCount)) {
-    return true;
+void groupRight(ProductCall *call, Scratch &scratch) {
+  if (call->rightCount == 0 || call->plain || sortedByColumn(call->right, call->rightCount)) {
+    return;
   }
-  PairArray grouped(groupByColumn(call->right.get(), call->rightCount, call->nR));
-  if (!grouped) {
-    return fail(
-        failure, "outOfMemory", "Out of memory: %s needs %lld bytes to be grouped.", kRoleR,
-        static_cast<long long>(call->rightCount) * static_cast<long long>(sizeof(IndexPair)));
-  }
-  call->right = std::move(grouped);
-  return true;
+  call->right = groupByColumn(call->right, call->rightCount, call->nR, scratch);
 }
 
 // Reorders L's pairs by (the number of earlier pairs in the same row of L,
@@ -178,26 +190,23 @@ bool groupRight(ProductCall *call, Failure *failure) {
 // that number. The pairs of one row of L keep their list order, all that an
 // element's order of terms depends on; the walk through L then reads each
 // column of X nearly in sequence. Skipped (the list order is kept) when L
-// meets few pairs of R, when the scratch would outgrow the list, or when it
-// cannot be allocated.
-void orderLeft(ProductCall *call) {
+// has no pairs, when it meets few pairs of R, or when the counters would
+// outgrow the list. The counters are released on return.
+void orderLeft(ProductCall *call, const Scratch &scratch) {
   const std::int32_t leftCount = call->leftCount;
   const std::int32_t mL = call->mL;
   const std::int32_t M = call->M;
-  if (call->plain || call->rightCount < kOrderLeftMinRight ||
+  if (call->plain || leftCount == 0 || call->rightCount < kOrderLeftMinRight ||
       static_cast<std::int64_t>(mL) + M > kCountingRatio * leftCount + kCountingSlack) {
     return;
   }
-  const std::size_t pairs = static_cast<std::size_t>(leftCount);
-  std::unique_ptr<std::int32_t[]> seen(new (std::nothrow)
-                                           std::int32_t[static_cast<std::size_t>(mL)]());
-  std::unique_ptr<std::int32_t[]> next(new (std::nothrow)
-                                           std::int32_t[static_cast<std::size_t>(M) + 1]());
-  std::unique_ptr<std::int32_t[]> layer(new (std::nothrow) std::int32_t[pairs]);
-  std::unique_ptr<std::int32_t[]> layerByB(new (std::nothrow) std::int32_t[pairs]);
-  PairArray byB(new (std::nothrow) IndexPair[pairs]);
-  if (!seen || !next || !layer || !layerByB || !byB) return;
-  IndexPair *left = call->left.get();
+  Scratch counters(scratch.allocator());
+  std::int32_t *seen = counters.takeZeroed<std::int32_t>(mL);
+  std::int32_t *next = counters.takeZeroed<std::int32_t>(static_cast<std::int64_t>(M) + 1);
+  std::int32_t *layer = counters.take<std::int32_t>(leftCount);
+  std::int32_t *layerByB = counters.take<std::int32_t>(leftCount);
+  IndexPair *byB = counters.take<IndexPair>(leftCount);
+  IndexPair *left = call->left;
   std::int32_t layers = 0;
   for (std::int32_t i = 0; i < leftCount; ++i) {
     layer[i] = seen[left[i].row]++;
@@ -210,9 +219,7 @@ void orderLeft(ProductCall *call) {
     byB[to] = left[i];
     layerByB[to] = layer[i];
   }
-  std::unique_ptr<std::int32_t[]> start(new (std::nothrow)
-                                            std::int32_t[static_cast<std::size_t>(layers) + 1]());
-  if (!start) return;
+  std::int32_t *start = counters.takeZeroed<std::int32_t>(static_cast<std::int64_t>(layers) + 1);
   for (std::int32_t i = 0; i < leftCount; ++i) ++start[layerByB[i] + 1];
   for (std::int32_t l = 0; l < layers; ++l) start[l + 1] += start[l];
   for (std::int32_t i = 0; i < leftCount; ++i) left[start[layerByB[i]]++] = byB[i];
@@ -220,8 +227,8 @@ void orderLeft(ProductCall *call) {
 
 // Runs the checks, the decoding and the grouping, in the order told above,
 // and chooses between the plain loops and the column walk; stops at the
-// first failure.
-bool prepareProduct(int nlhs, int nrhs, const mxArray *prhs[], ProductCall *call,
+// first failure. The lists are decoded and grouped into scratch.
+bool prepareProduct(int nlhs, int nrhs, const mxArray *prhs[], Scratch &scratch, ProductCall *call,
                     Failure *failure) {
   if (!checkInputCount(nrhs, kInputCount, kUsage, failure) ||
       !checkOneOutput(nlhs, kName, "Y", failure) ||
@@ -235,16 +242,15 @@ bool prepareProduct(int nlhs, int nrhs, const mxArray *prhs[], ProductCall *call
   if (call->nL != call->M || call->mR != call->N) return failDimension(failure);
   call->identityLeft = mxGetN(prhs[kSlotL]) == 0;
   if (!checkFullDouble(prhs[kSlotX], kRoleX, failure) ||
-      !checkResultSize(call->mL, call->nR, failure) ||
-      !decodeList(prhs[kSlotL], kRoleL, call->M, false, &call->left, &call->leftCount, failure) ||
-      !decodeList(prhs[kSlotR], kRoleR, call->N,
-                  call->identityLeft ? call->M > 0 : call->leftCount > 0, &call->right,
-                  &call->rightCount, failure)) {
+      !checkResultSize(call->mL, call->nR, failure)) {
     return false;
   }
+  call->left = decodeList(prhs[kSlotL], call->M, false, scratch, &call->leftCount);
+  const bool leftHasTerms = call->identityLeft ? call->M > 0 : call->leftCount > 0;
+  call->right = decodeList(prhs[kSlotR], call->N, leftHasTerms, scratch, &call->rightCount);
   call->plain = usePlainLoops(*call);
-  if (!groupRight(call, failure)) return false;
-  orderLeft(call);
+  groupRight(call, scratch);
+  orderLeft(call, scratch);
   return true;
 }
 
@@ -415,27 +421,30 @@ void columnWalk(double *Y, std::int32_t mL, const double *X, std::int32_t M, boo
 // column-major; offsets are formed in 64 bits.
 void flankprod(double *Y, const double *X, const ProductCall &call) {
   if (call.plain) {
-    plainLoops(Y, call.mL, X, call.M, call.identityLeft, call.left.get(), call.leftCount,
-               call.right.get(), call.rightCount);
+    plainLoops(Y, call.mL, X, call.M, call.identityLeft, call.left, call.leftCount, call.right,
+               call.rightCount);
   } else {
-    columnWalk(Y, call.mL, X, call.M, call.identityLeft, call.left.get(), call.leftCount,
-               call.right.get(), call.rightCount);
+    columnWalk(Y, call.mL, X, call.M, call.identityLeft, call.left, call.leftCount, call.right,
+               call.rightCount);
   }
+}
+
+// The gateway's body: checks, decodes and groups the lists in the call's
+// Scratch, creates Y and forms the product. Returns false with the failure,
+// having created nothing, when a check fails; the scratch is released on
+// return, so the gateway only has to raise the failure.
+bool product(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[], Failure *failure) {
+  Scratch scratch(hostAllocator());
+  ProductCall call;
+  if (!prepareProduct(nlhs, nrhs, prhs, scratch, &call, failure)) return false;
+  plhs[0] = mxCreateDoubleMatrix(call.mL, call.nR, mxREAL);
+  flankprod(mxGetPr(plhs[0]), mxGetPr(prhs[kSlotX]), call);
+  return true;
 }
 
 }  // namespace
 
 MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
-  ProductCall call;
   Failure failure;
-  if (!prepareProduct(nlhs, nrhs, prhs, &call, &failure)) {
-    call.left.reset();
-    call.right.reset();
-    raiseFailure(kName, failure);
-    return;
-  }
-  plhs[0] = mxCreateDoubleMatrix(call.mL, call.nR, mxREAL);
-  flankprod(mxGetPr(plhs[0]), mxGetPr(prhs[kSlotX]), call);
-  call.left.reset();
-  call.right.reset();
+  if (!product(nlhs, plhs, nrhs, prhs, &failure)) raiseFailure(kName, failure);
 }

@@ -44,8 +44,7 @@
 %   (a list with columns but not 2 rows, a value that is not finite or lies
 %   outside the signed 32-bit range, a negative declared size, an entry
 %   outside its declared size), flankprod:tooLarge (X with more than
-%   2147483647 rows or columns, Y with more than 2147483647 elements),
-%   flankprod:outOfMemory.
+%   2147483647 rows or columns, Y with more than 2147483647 elements).
 %
 %   See also FLANKMASK, FLANKSCALE, FLANKINNER, FIND, SPARSE.
 

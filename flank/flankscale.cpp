@@ -12,7 +12,6 @@
 
 #include "gather.h"
 #include "hostbridge.h"
-#include "largeoutput.h"
 #include "mexapi.h"
 #include "mexgateway.h"
 
@@ -23,9 +22,9 @@ constexpr GatherForm kForm{"flankscale", "flankscale(u, X, v, P, W)", "Y", 5, tr
 // Y(r, c) = X(a, b)*W(r, c) + Y(r, c) for every pattern pair (r, c), in
 // pattern order, where a and b are the row and column u and v select; each
 // product is rounded before it is added.
-void flankscale(double *Y, std::int32_t m, const double *X, std::int32_t M, const double *u,
-                const double *v, const double *W, const IndexPair *pattern, std::int32_t k) {
-  gatherTerms(X, M, u, v, W, Y, m, pattern, k, [Y, W](double x, std::int64_t o) {
+void flankscale(double *Y, const GatherCall &call) {
+  const double *W = call.W;
+  gatherTerms(call, Y, [Y, W](double x, std::int64_t o) {
     const double term = x * W[o];
     Y[o] = term + Y[o];
   });
@@ -34,14 +33,7 @@ void flankscale(double *Y, std::int32_t m, const double *X, std::int32_t M, cons
 }  // namespace
 
 MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]) {
-  GatherCall call;
   Failure failure;
-  if (!prepareGather(kForm, nlhs, nrhs, prhs, &call, &failure)) {
+  if (!gather(kForm, flankscale, nlhs, plhs, nrhs, prhs, &failure))
     raiseFailure(kForm.name, failure);
-    return;
-  }
-  plhs[0] = largeoutput::createZeroDoubleMatrix(call.m, call.n);
-  flankscale(mxGetPr(plhs[0]), call.m, mxGetPr(prhs[kSlotX]), call.M, mxGetPr(prhs[kSlotU]),
-             mxGetPr(prhs[kSlotV]), mxGetPr(prhs[kSlotW]), call.pattern.get(), call.k);
-  call.pattern.reset();
 }

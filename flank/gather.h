@@ -1,6 +1,7 @@
 // gather.h: what flankmask, flankscale and flankinner share: their argument
-// checks, in one order, and the reading of selector entries. Each of the
-// three gateway sources includes this file once; everything is file-local.
+// checks, in one order, the reading of selector entries, the gather loop and
+// the body of their gateway (gather). Each of the three gateway sources
+// includes this file once; everything is file-local.
 //
 //   Y = flankmask(u, X, v, P)      Y = flankscale(u, X, v, P, W)
 //   y = flankinner(u, X, v, P, W)
@@ -25,7 +26,7 @@
 //   5. X, u, v (and W) full double; u and v hold       NAME:invalidInput
 //      their entries; W holds at least m*n elements
 //   6. an m-by-n result has at most 2^31 - 1 elements  NAME:tooLarge (flankmask, flankscale)
-//   7. P decoded                                       NAME:outOfMemory
+//   7. P decoded
 //   8. every selector entry that a pattern position    NAME:indexOutOfRange
 //      uses is finite and at most M (u) or N (v)
 // A selector entry is accepted when it is finite; it is truncated toward
@@ -34,9 +35,9 @@
 // position uses are not examined: they take no part in the result. The
 // checks take time proportional to P and the selectors, never to X, W or the
 // result, and all run before the result is created. The checks return a
-// failure; the gateway releases the decoded pattern and then raises it. An
-// empty P is decoded only after step 5, when u is known to hold its N
-// entries, so the scratch never exceeds the size of the inputs.
+// failure; the gateway releases its scratch (the decoded pattern) and then
+// raises it. An empty P is decoded only after step 5, when u is known to
+// hold its N entries, so the scratch never exceeds the size of the inputs.
 #ifndef FLANK_GATHER_H
 #define FLANK_GATHER_H
 
@@ -46,18 +47,18 @@
 #include <cstdint>
 
 #include "hostbridge.h"
+#include "largeoutput.h"
 #include "mexapi.h"
 #include "poslist.h"
+#include "scratch.h"
 
 namespace {
 
 constexpr int kSlotU = 0;
-constexpr int kSlotX = 1;
 constexpr int kSlotV = 2;
 constexpr int kSlotP = 3;
 constexpr int kSlotW = 4;
 constexpr char kRoleU[] = "Row selector u (argument 1)";
-constexpr char kRoleX[] = "X (argument 2)";
 constexpr char kRoleV[] = "Column selector v (argument 3)";
 constexpr char kRoleP[] = "Pattern P (argument 4)";
 constexpr char kRoleW[] = "Weights W (argument 5)";
@@ -72,14 +73,18 @@ struct GatherForm {
   bool matrixResult;   // creates an m-by-n result (otherwise 1-by-1)
 };
 
-// Everything the gather loop needs, gathered by prepareGather.
+// Everything the gather loop needs, gathered by checkAndDecode.
 struct GatherCall {
-  std::int32_t M = 0;  // X's rows: the bound of u's entries
-  std::int32_t N = 0;  // X's columns: the bound of v's entries, P's identity size
-  PairArray pattern;
-  std::int32_t k = 0;  // pattern pairs
-  std::int32_t m = 0;  // the result's rows, as P declares them
-  std::int32_t n = 0;  // the result's columns
+  std::int32_t M = 0;                  // X's rows: the bound of u's entries
+  std::int32_t N = 0;                  // X's columns: the bound of v's entries, P's identity size
+  const IndexPair *pattern = nullptr;  // decoded P, in the call's scratch
+  std::int32_t k = 0;                  // pattern pairs
+  std::int32_t m = 0;                  // the result's rows, as P declares them
+  std::int32_t n = 0;                  // the result's columns
+  const double *X = nullptr;
+  const double *u = nullptr;
+  const double *v = nullptr;
+  const double *W = nullptr;  // null for a member without weights
 };
 
 // The 0-based row or column a checked selector entry draws from, or -1 for
@@ -139,9 +144,9 @@ inline bool checkSelectedEntries(const double *u, const double *v, const GatherC
 }
 
 // Runs the checks and the decoding in the order told above; stops at the
-// first failure, with nothing decoded left held.
+// first failure. The pattern is decoded into scratch.
 inline bool checkAndDecode(const GatherForm &form, int nlhs, int nrhs, const mxArray *prhs[],
-                           GatherCall *call, Failure *failure) {
+                           Scratch &scratch, GatherCall *call, Failure *failure) {
   if (!checkInputCount(nrhs, form.inputCount, form.usage, failure) ||
       !checkOneOutput(nlhs, form.name, form.output, failure) ||
       !checkMatrixSizes(prhs[kSlotX], kRoleX, &call->M, &call->N, failure) ||
@@ -154,22 +159,36 @@ inline bool checkAndDecode(const GatherForm &form, int nlhs, int nrhs, const mxA
   if (static_cast<std::size_t>(call->m) != mu || static_cast<std::size_t>(call->n) != nv) {
     return failDimension(failure);
   }
-  return checkFullDouble(prhs[kSlotX], kRoleX, failure) &&
-         checkSelector(prhs[kSlotU], kRoleU, mu, "rows", "an m-by-1 column vector", failure) &&
-         checkSelector(prhs[kSlotV], kRoleV, nv, "columns", "a 1-by-n row vector", failure) &&
-         (!form.weighted || checkWeights(prhs[kSlotW], call->m, call->n, failure)) &&
-         (!form.matrixResult || checkResultSize(call->m, call->n, failure)) &&
-         decodeList(prhs[kSlotP], kRoleP, call->N, true, &call->pattern, &call->k, failure) &&
-         checkSelectedEntries(mxGetPr(prhs[kSlotU]), mxGetPr(prhs[kSlotV]), *call, failure);
+  if (!checkFullDouble(prhs[kSlotX], kRoleX, failure) ||
+      !checkSelector(prhs[kSlotU], kRoleU, mu, "rows", "an m-by-1 column vector", failure) ||
+      !checkSelector(prhs[kSlotV], kRoleV, nv, "columns", "a 1-by-n row vector", failure) ||
+      (form.weighted && !checkWeights(prhs[kSlotW], call->m, call->n, failure)) ||
+      (form.matrixResult && !checkResultSize(call->m, call->n, failure))) {
+    return false;
+  }
+  call->pattern = decodeList(prhs[kSlotP], call->N, true, scratch, &call->k);
+  call->X = mxGetPr(prhs[kSlotX]);
+  call->u = mxGetPr(prhs[kSlotU]);
+  call->v = mxGetPr(prhs[kSlotV]);
+  call->W = form.weighted ? mxGetPr(prhs[kSlotW]) : nullptr;
+  return checkSelectedEntries(call->u, call->v, *call, failure);
 }
 
-// Prepares the call: checks, decodes the pattern, and on a failure releases
-// the pattern, so that the gateway only has to raise the failure.
-inline bool prepareGather(const GatherForm &form, int nlhs, int nrhs, const mxArray *prhs[],
-                          GatherCall *call, Failure *failure) {
-  if (checkAndDecode(form, nlhs, nrhs, prhs, call, failure)) return true;
-  call->pattern.reset();
-  return false;
+// The body of the family's gateway: checks and decodes the call in its own
+// Scratch, creates the result (m-by-n, or 1-by-1 for a member without a
+// matrix result) and fills it with kernel(Y, call). Returns false with the
+// failure, having created nothing, when a check fails; the scratch is
+// released on return, so the gateway only has to raise the failure.
+template <typename Kernel>
+inline bool gather(const GatherForm &form, Kernel kernel, int nlhs, mxArray *plhs[], int nrhs,
+                   const mxArray *prhs[], Failure *failure) {
+  Scratch scratch(hostAllocator());
+  GatherCall call;
+  if (!checkAndDecode(form, nlhs, nrhs, prhs, scratch, &call, failure)) return false;
+  plhs[0] = form.matrixResult ? largeoutput::createZeroDoubleMatrix(call.m, call.n)
+                              : mxCreateDoubleMatrix(1, 1, mxREAL);
+  kernel(mxGetPr(plhs[0]), call);
+  return true;
 }
 
 // The gather loops take the pattern in blocks. For each block, one pass
@@ -206,20 +225,21 @@ inline void gatherBlock(const double *X, std::int32_t M, const double *u, const 
 }
 
 // The one gather loop of the family: term(x, o) for every pattern pair
-// (r, c) whose selector entries select an element x = X(a, b), in pattern
-// order, where o = r + c*m is the pair's offset in the m-by-n result (and in
-// W). The pattern goes in blocks: gatherBlock finds (and prefetches) each
-// entry's element of X, its weight in W and its element of Y (W and Y may be
-// null), then the block's terms are taken from the cache.
+// (r, c) of call whose selector entries select an element x = X(a, b), in
+// pattern order, where o = r + c*m is the pair's offset in the m-by-n result
+// (and in W). The pattern goes in blocks: gatherBlock finds (and prefetches)
+// each entry's element of X, its weight in W and its element of Y (W and Y
+// may be null), then the block's terms are taken from the cache.
 template <typename Term>
-inline void gatherTerms(const double *X, std::int32_t M, const double *u, const double *v,
-                        const double *W, const double *Y, std::int32_t m, const IndexPair *pattern,
-                        std::int32_t k, Term term) {
+inline void gatherTerms(const GatherCall &call, const double *Y, Term term) {
+  const double *X = call.X;
+  const std::int32_t m = call.m;
+  const std::int32_t k = call.k;
   std::int64_t offsets[kGatherBlock];
   for (std::int32_t start = 0; start < k;) {
     const std::int32_t count = std::min(kGatherBlock, k - start);
-    const IndexPair *block = pattern + start;
-    gatherBlock(X, M, u, v, W, Y, m, block, count, offsets);
+    const IndexPair *block = call.pattern + start;
+    gatherBlock(X, call.M, call.u, call.v, call.W, Y, m, block, count, offsets);
     for (std::int32_t i = 0; i < count; ++i) {
       if (offsets[i] < 0) continue;
       term(X[offsets[i]], block[i].row + static_cast<std::int64_t>(block[i].col) * m);

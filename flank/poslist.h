@@ -14,12 +14,18 @@
 // Routines are inline so that a plug-in which does not use one of them
 // compiles without an unused-function warning.
 //
+// Memory: decoded lists, and every other block a flank plug-in works in,
+// come from the Scratch of the call (scratch.h) with the host's allocator
+// (hostAllocator, hostbridge.h). When memory runs out the host raises its
+// own MATLAB:nomem from inside the allocation, and the unwinding releases
+// the call's Scratch.
+//
 // Errors: check routines never raise. They describe what is wrong in a
 // Failure (failure.h) and return false; the gateway releases its scratch and
-// then raises the failure, so no error leaves decoded lists behind. The gateways check
-// everything they can on the lists as they stand (their declared sizes
-// included) before decoding any, so the scratch of a call never exceeds the
-// size of its inputs.
+// then raises the failure, so no error leaves decoded lists behind. The
+// gateways check everything they can on the lists as they stand (their
+// declared sizes included) before decoding any, so the scratch of a call
+// never exceeds the size of its inputs.
 #ifndef FLANK_POSLIST_H
 #define FLANK_POSLIST_H
 
@@ -28,12 +34,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
-#include <memory>
-#include <new>
 
 #include "failure.h"
 #include "hostbridge.h"
 #include "mexapi.h"
+#include "scratch.h"
 
 namespace {
 
@@ -44,9 +49,6 @@ struct IndexPair {
 };
 static_assert(sizeof(IndexPair) == 8, "an IndexPair is two adjacent 32-bit integers");
 
-// The decoded pairs, released with operator delete[] however the call ends.
-using PairArray = std::unique_ptr<IndexPair[]>;
-
 constexpr std::int64_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 // A finite double truncates into a signed 32-bit integer exactly when it lies
 // strictly between these two bounds (-2^31 - 1 and 2^31).
@@ -54,6 +56,10 @@ constexpr double kTruncationFloor = -2147483649.0;
 constexpr double kTruncationCeiling = 2147483648.0;
 constexpr std::size_t kListRows = 2;
 constexpr std::size_t kValueTextLength = 32;
+
+// X, the dense operand, is the second argument of every flank plug-in.
+constexpr int kSlotX = 1;
+constexpr char kRoleX[] = "X (argument 2)";
 
 // The message of the dimension error, raised as plain text without identifier.
 constexpr char kDimensionMessage[] = "incorrect dimension";
@@ -83,29 +89,26 @@ inline std::int32_t truncateToInt32(double value) {
   return static_cast<std::int32_t>(value);
 }
 
-// Decodes a position list into a new array of pairs (operator new[]).
+// Decodes a position list into a new array of pairs, taken from scratch.
 // count enters as the list's column count minus one (-1 for a list without
 // columns) and leaves as the number of pairs; rows and cols receive the
 // declared size. A list without columns yields the identitySize diagonal
 // pairs (i, i), already 0-based, and values is not read. Validates nothing:
-// callers run checkPositionList first, so every truncation fits. Returns
-// null when the pair array cannot be allocated.
+// callers run checkPositionList first, so every truncation fits.
 inline IndexPair *indDou2Int(const double *values, std::int32_t &count, std::int32_t identitySize,
-                             std::int32_t &rows, std::int32_t &cols) {
+                             std::int32_t &rows, std::int32_t &cols, Scratch &scratch) {
   if (count < 0) {
     rows = identitySize;
     cols = identitySize;
     count = identitySize;
-    IndexPair *pairs = new (std::nothrow) IndexPair[static_cast<std::size_t>(identitySize)];
-    if (pairs == nullptr) return nullptr;
+    IndexPair *pairs = scratch.take<IndexPair>(identitySize);
     for (std::int32_t i = 0; i < identitySize; ++i) pairs[i] = IndexPair{i, i};
     return pairs;
   }
   const std::int64_t k = count;
   rows = truncateToInt32(values[2 * k]);
   cols = truncateToInt32(values[2 * k + 1]);
-  IndexPair *pairs = new (std::nothrow) IndexPair[static_cast<std::size_t>(k)];
-  if (pairs == nullptr) return nullptr;
+  IndexPair *pairs = scratch.take<IndexPair>(k);
   for (std::int64_t j = 0; j < k; ++j) {
     pairs[j] =
         IndexPair{truncateToInt32(values[2 * j]) - 1, truncateToInt32(values[2 * j + 1]) - 1};
@@ -134,25 +137,23 @@ inline std::int32_t pairCount(const mxArray *list, std::int32_t identitySize) {
   return columns == 0 ? identitySize : static_cast<std::int32_t>(columns - 1);
 }
 
-// Decodes a checked list into an owning array of count pairs. With
-// spellIdentity false, a list without columns yields no pairs: the caller
-// knows that no term would use them, and a degenerate operand such as
-// zeros(2^31 - 1, 0) then costs no scratch. A failed allocation becomes
-// outOfMemory.
-inline bool decodeList(const mxArray *list, const char *role, std::int32_t identitySize,
-                       bool spellIdentity, PairArray *pairs, std::int32_t *count,
-                       Failure *failure) {
+// Decodes a checked list into count pairs taken from scratch; a list of no
+// pairs takes nothing and yields null. With spellIdentity false, a list
+// without columns yields no pairs: the caller knows that no term would use
+// them, and a degenerate operand such as zeros(2^31 - 1, 0) then costs no
+// scratch.
+inline IndexPair *decodeList(const mxArray *list, std::int32_t identitySize, bool spellIdentity,
+                             Scratch &scratch, std::int32_t *count) {
+  if (mxGetN(list) == 0 && !spellIdentity) identitySize = 0;
+  if (pairCount(list, identitySize) == 0) {
+    *count = 0;
+    return nullptr;
+  }
   // Column count minus one; checkPositionList has bounded it.
   *count = static_cast<std::int32_t>(static_cast<std::int64_t>(mxGetN(list)) - 1);
-  if (*count < 0 && !spellIdentity) identitySize = 0;
   std::int32_t rows = 0;
   std::int32_t cols = 0;
-  pairs->reset(indDou2Int(mxGetPr(list), *count, identitySize, rows, cols));
-  if (!*pairs) {
-    return fail(failure, "outOfMemory", "Out of memory: %s needs %lld bytes to be decoded.", role,
-                static_cast<long long>(*count) * static_cast<long long>(sizeof(IndexPair)));
-  }
-  return true;
+  return indDou2Int(mxGetPr(list), *count, identitySize, rows, cols, scratch);
 }
 
 // An argument the plug-in reads as full double data (a complex array's real

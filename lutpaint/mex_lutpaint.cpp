@@ -14,7 +14,9 @@
 //
 // Counts are 64 bits wide throughout (element count, map length, plane
 // offsets), so images of 2^30 elements and more and maps of 2^31 rows and
-// more are converted like small ones.
+// more are converted like small ones. The colour tables and the lookup
+// tables are the call's scratch (scratch.h), taken with the host's
+// allocator: running out of memory raises the host's own error.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -25,6 +27,7 @@
 #include "largeoutput.h"
 #include "mexapi.h"
 #include "mexgateway.h"
+#include "scratch.h"
 
 namespace {
 
@@ -57,9 +60,8 @@ template <typename Pixel>
 constexpr Count kValueCount = Count(1) << (8 * sizeof(Pixel));
 constexpr Count kPairCount = kValueCount<std::uint8_t> * kValueCount<std::uint8_t>;
 template <typename Pixel>
-constexpr size_t kValueTableBytes = static_cast<size_t>(kValueCount<Pixel>) * kChannels;
-constexpr size_t kPairTableBytes =
-    kChannels * static_cast<size_t>(kPairCount) * sizeof(std::uint16_t);
+constexpr Count kValueTableEntries = kValueCount<Pixel> *static_cast<Count>(kChannels);
+constexpr Count kPairTableEntries = kPairCount * static_cast<Count>(kChannels);
 constexpr Count kPairTablePixels = Count(1) << 20;
 
 // Refuses the call unless there are exactly two inputs, X is a full
@@ -200,9 +202,9 @@ void convertUint8ByPairs(const std::uint8_t *X, Planes out, Count n, Count P, Ta
   }
 }
 
-// uint8 images: small ones through per-value tables (kValueTableBytes of
-// scratch), large ones through pair tables (kPairTableBytes); either scratch
-// is passed in by the gateway.
+// uint8 images: small ones through per-value tables (kValueTableEntries
+// bytes of scratch), large ones through pair tables (kPairTableEntries
+// words); either scratch is passed in by the caller.
 void convertUint8(const std::uint8_t *X, Planes out, Count n, Count P, Tables tables,
                   unsigned char *valueTables, std::uint16_t *pairTables) {
   if (pairTables != nullptr) {
@@ -212,7 +214,7 @@ void convertUint8(const std::uint8_t *X, Planes out, Count n, Count P, Tables ta
   }
 }
 
-// uint16 images go through per-value tables (kValueTableBytes) when the
+// uint16 images go through per-value tables (kValueTableEntries) when the
 // caller provides them, that is for images of at least as many pixels.
 void convertUint16(const std::uint16_t *X, Planes out, Count n, Count P, Tables tables,
                    unsigned char *valueTables) {
@@ -250,6 +252,46 @@ void convertDouble(const double *X, Planes out, Count n, Count P, Tables tables)
   }
 }
 
+// Quantises the map into one colour table per channel and converts the n
+// pixels of image into the three planes of rgb. Every table is taken from
+// the Scratch of this routine and released on return.
+void paint(const mxArray *image, const mxArray *map, Count n, unsigned char *rgb) {
+  Scratch scratch(hostAllocator());
+  const Count P = static_cast<Count>(mxGetM(map));
+  unsigned char *red = scratch.take<unsigned char>(P);
+  unsigned char *green = scratch.take<unsigned char>(P);
+  unsigned char *blue = scratch.take<unsigned char>(P);
+
+  const auto *intensities = static_cast<const double *>(mxGetData(map));
+  computeColorTable(intensities, P, red);
+  computeColorTable(intensities + P, P, green);
+  computeColorTable(intensities + 2 * P, P, blue);
+
+  const Planes planes{{rgb, rgb + n, rgb + 2 * n}};
+  const Tables tables{{red, green, blue}};
+  const void *pixels = mxGetData(image);
+  const mxClassID imageClass = mxGetClassID(image);
+  if (imageClass == mxUINT8_CLASS) {
+    unsigned char *valueTables = nullptr;
+    std::uint16_t *pairTables = nullptr;
+    if (n >= kPairTablePixels) {
+      pairTables = scratch.take<std::uint16_t>(kPairTableEntries);
+    } else {
+      valueTables = scratch.take<unsigned char>(kValueTableEntries<std::uint8_t>);
+    }
+    convertUint8(static_cast<const std::uint8_t *>(pixels), planes, n, P, tables, valueTables,
+                 pairTables);
+  } else if (imageClass == mxUINT16_CLASS) {
+    unsigned char *valueTables = nullptr;
+    if (n >= kValueCount<std::uint16_t>) {
+      valueTables = scratch.take<unsigned char>(kValueTableEntries<std::uint16_t>);
+    }
+    convertUint16(static_cast<const std::uint16_t *>(pixels), planes, n, P, tables, valueTables);
+  } else if (imageClass == mxDOUBLE_CLASS) {
+    convertDouble(static_cast<const double *>(pixels), planes, n, P, tables);
+  }
+}
+
 }  // namespace
 
 // The output is created and filled also when no output is asked for (it
@@ -266,51 +308,9 @@ MEX_EXPORT void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *
     return;
   }
   const mxArray *image = prhs[0];
-  const mxArray *map = prhs[1];
-
   const Count n = static_cast<Count>(mxGetNumberOfElements(image));
   mwSize dims[kOutputDims] = {static_cast<mwSize>(mxGetM(image)),
                               static_cast<mwSize>(mxGetN(image)), kChannels};
   plhs[0] = largeoutput::createUnfilledArray(kOutputDims, dims, mxUINT8_CLASS);
-
-  const Count P = static_cast<Count>(mxGetM(map));
-  const size_t tableBytes = static_cast<size_t>(P);
-  auto *red = static_cast<unsigned char *>(mxMalloc(tableBytes));
-  auto *green = static_cast<unsigned char *>(mxMalloc(tableBytes));
-  auto *blue = static_cast<unsigned char *>(mxMalloc(tableBytes));
-
-  const auto *intensities = static_cast<const double *>(mxGetData(map));
-  computeColorTable(intensities, P, red);
-  computeColorTable(intensities + P, P, green);
-  computeColorTable(intensities + 2 * P, P, blue);
-
-  auto *rgb = static_cast<unsigned char *>(mxGetData(plhs[0]));
-  const Planes planes{{rgb, rgb + n, rgb + 2 * n}};
-  const Tables tables{{red, green, blue}};
-  const void *pixels = mxGetData(image);
-  const mxClassID imageClass = mxGetClassID(image);
-  unsigned char *valueTables = nullptr;
-  std::uint16_t *pairTables = nullptr;
-  if (imageClass == mxUINT8_CLASS) {
-    if (n >= kPairTablePixels) {
-      pairTables = static_cast<std::uint16_t *>(mxMalloc(kPairTableBytes));
-    } else {
-      valueTables = static_cast<unsigned char *>(mxMalloc(kValueTableBytes<std::uint8_t>));
-    }
-    convertUint8(static_cast<const std::uint8_t *>(pixels), planes, n, P, tables, valueTables,
-                 pairTables);
-  } else if (imageClass == mxUINT16_CLASS) {
-    if (n >= kValueCount<std::uint16_t>) {
-      valueTables = static_cast<unsigned char *>(mxMalloc(kValueTableBytes<std::uint16_t>));
-    }
-    convertUint16(static_cast<const std::uint16_t *>(pixels), planes, n, P, tables, valueTables);
-  } else if (imageClass == mxDOUBLE_CLASS) {
-    convertDouble(static_cast<const double *>(pixels), planes, n, P, tables);
-  }
-  mxFree(valueTables);
-  mxFree(pairTables);
-
-  mxFree(red);
-  mxFree(green);
-  mxFree(blue);
+  paint(image, prhs[1], n, static_cast<unsigned char *>(mxGetData(plhs[0])));
 }

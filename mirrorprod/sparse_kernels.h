@@ -48,6 +48,15 @@ inline void clearDense(double *C, std::int64_t count) {
   }
 }
 
+// The walk of the dense operands that the matrix products share: C := 0
+// over its n columns of stride m, then column(Bc, Cc) for each column c in
+// turn, Bc and Cc pointing at column c of B and of C.
+template <typename Column>
+inline void columnByColumn(int m, int n, const double *B, double *C, Column column) {
+  clearDense(C, static_cast<std::int64_t>(n) * m);
+  for (int c = 0; c < n; ++c) column(B + columnStart(c, m), C + columnStart(c, m));
+}
+
 // Symmetric matrix times vector, the host's lower triangle read as the upper
 // triangle by rows: C := (S + S' - diag(S)) * B for the stored matrix S.
 // Row j's running total starts from the mirror terms that earlier rows put
@@ -323,20 +332,14 @@ inline void CSR_VecTriangSlvUD_CAB_double(int n, const double *Apr, const Sparse
 inline void CSC_MatMult_CAB_double(int m, int n, int p, const double *Apr, const SparseIndex *Air,
                                    const SparseIndex *Ajc, const double *B, int /*not read*/,
                                    double *C, int /*not read*/) {
-  if (n == 0) {
-    return;
-  }
-  clearDense(C, static_cast<std::int64_t>(n) * m);
-  for (int c = 0; c < n; ++c) {
-    const double *Bc = B + columnStart(c, m);
-    double *Cc = C + columnStart(c, m);
+  columnByColumn(m, n, B, C, [=](const double *Bc, double *Cc) {
     for (int j = 0; j < p; ++j) {
       const double b = Bc[j];
       for (SparseIndex k = Ajc[j]; k < Ajc[j + 1]; ++k) {
         Cc[Air[k]] = b * Apr[k] + Cc[Air[k]];
       }
     }
-  }
+  });
 }
 
 // C := A*B for a symmetric A of p rows (one triangle by rows) and dense B
@@ -346,13 +349,7 @@ inline void CSC_MatMult_CAB_double(int m, int n, int p, const double *Apr, const
 inline void CSRsymm_MatMult_CAB_double(int m, int n, int p, const double *Apr,
                                        const SparseIndex *Air, const SparseIndex *Ajc,
                                        const double *B, double *C) {
-  if (n == 0) {
-    return;
-  }
-  clearDense(C, static_cast<std::int64_t>(n) * m);
-  for (int c = 0; c < n; ++c) {
-    const double *Bc = B + columnStart(c, m);
-    double *Cc = C + columnStart(c, m);
+  columnByColumn(m, n, B, C, [=](const double *Bc, double *Cc) {
     for (int r = 0; r < p; ++r) {
       for (SparseIndex k = Ajc[r]; k < Ajc[r + 1]; ++k) {
         const SparseIndex i = Air[k];
@@ -365,7 +362,7 @@ inline void CSRsymm_MatMult_CAB_double(int m, int n, int p, const double *Apr,
         }
       }
     }
-  }
+  });
 }
 
 // The same product with the two outer loops exchanged: A is read once and

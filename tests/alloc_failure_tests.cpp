@@ -4,8 +4,10 @@
 // raises MATLAB:nomem from inside the allocating call, as MATLAB and Octave
 // do, and the error unwinds through the plug-in. Each such call must end in
 // that error, leave no scratch block or array behind, and change no input.
-// Memory the plug-ins own through C++ objects is freed by the unwinding;
-// the sanitizer build, where this suite runs too, reports it otherwise.
+// Every block a plug-in holds is taken from the host (the imports test
+// checks that no plug-in calls the C or C++ allocator itself), so the
+// suite reaches every allocation a call makes; the sanitizer build, where
+// it runs too, would report memory left behind by any other way.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -110,15 +112,26 @@ INSTANTIATE_TEST_SUITE_P(CaseFiles, AllocationFailure, testing::ValuesIn(caseFil
                            return std::filesystem::path(info.param).stem().string();
                          });
 
-// The count covers the plug-ins' results: a flank product's one host
-// allocation is its result (its decoded lists are C++ scratch).
-TEST(AllocationFailure, ResultsAreCountedAllocations) {
+// The count covers every block a plug-in takes, its scratch as well as its
+// results: flankprod([], X, []) with a 2-by-2 X decodes R's two diagonal
+// pairs into host scratch and then creates Y (the identity L is walked,
+// never spelled out). Failing the first of the two fails the decoding,
+// before Y exists.
+TEST(AllocationFailure, ScratchAndResultsAreCountedAllocations) {
   const mexhost::Plugin &plugin = mexhost::openPlugin(TOOLBOX_PLUGIN_DIR, "flankprod");
   ArrayPtr X = mexhost::parseLiteral("[1 2; 3 4]");
   ArrayPtr identity = mexhost::parseLiteral("[]");
-  CallResult r = plugin.call(1, {identity.get(), X.get(), identity.get()});
+  const std::vector<const mxArray *> inputs = {identity.get(), X.get(), identity.get()};
+  CallResult r = plugin.call(1, inputs);
   ASSERT_EQ(r.status, Status::ok);
-  EXPECT_EQ(r.allocations, 1) << "the result is the call's one host allocation";
+  EXPECT_EQ(r.allocations, 2) << "R's decoded pairs and the result";
+  constexpr size_t kPairBytes = 8;  // two 32-bit indices
+  EXPECT_GE(r.peakScratchBytes, 2 * kPairBytes) << "R's pairs are held as host scratch";
+  CallResult failed =
+      plugin.call(1, inputs, mexhost::Plugin::InputCheck::fingerprint, /*failingAllocation=*/1);
+  EXPECT_EQ(failed.status, Status::error);
+  EXPECT_EQ(failed.identifier, "MATLAB:nomem") << failed.message;
+  EXPECT_TRUE(failed.outputs.empty());
 }
 
 }  // namespace

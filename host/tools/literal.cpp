@@ -217,6 +217,13 @@ std::vector<size_t> sizeArguments(std::vector<Value> &args, mxClassID *cls) {
   return dims;
 }
 
+// The sizes after a first argument, for reshape(A, sizes...) and
+// repmat(A, counts...): sizeArguments of the rest, without a class name.
+std::vector<size_t> sizesAfterFirst(std::vector<Value> args) {
+  args.erase(args.begin());
+  return sizeArguments(args, nullptr);
+}
+
 class Parser {
  public:
   explicit Parser(const std::string &text) : s_(text) {}
@@ -598,8 +605,7 @@ class Parser {
     }
     if (name == "reshape" && argc >= 2) {
       Value v = args[0];
-      args.erase(args.begin());
-      std::vector<size_t> dims = sizeArguments(args, nullptr);
+      std::vector<size_t> dims = sizesAfterFirst(args);
       size_t n = 1;
       for (size_t d : dims) n *= d;
       if (n != v.numel()) fail("reshape: number of elements must not change");
@@ -610,8 +616,7 @@ class Parser {
     }
     if (name == "repmat" && argc >= 2) {
       Value v = args[0];
-      args.erase(args.begin());
-      std::vector<size_t> reps = sizeArguments(args, nullptr);
+      std::vector<size_t> reps = sizesAfterFirst(args);
       if (reps.size() != 2) fail("repmat takes two counts");
       std::vector<Value> row(reps[1], v);
       Value wide = reps[1] == 0 ? filled({v.dims[0], 0}, 0.0) : concatenate(row, true);
@@ -720,53 +725,37 @@ class Parser {
   }
 };
 
+// Element k of an array of T, its bytes written wherever they fall.
+template <typename T>
+void storeAs(unsigned char *p, size_t k, T x) {
+  std::memcpy(p + sizeof(T) * k, &x, sizeof(T));
+}
+
 }  // namespace
 
 void storeElement(void *data, size_t k, mxClassID cls, double v) {
   auto *p = static_cast<unsigned char *>(data);
   switch (cls) {
-    case mxDOUBLE_CLASS: std::memcpy(p + 8 * k, &v, 8); break;
-    case mxSINGLE_CLASS: {
-      float f = static_cast<float>(v);
-      std::memcpy(p + 4 * k, &f, 4);
-      break;
-    }
+    case mxDOUBLE_CLASS: storeAs(p, k, v); break;
+    case mxSINGLE_CLASS: storeAs(p, k, static_cast<float>(v)); break;
     case mxLOGICAL_CLASS: p[k] = v != 0.0; break;
-    case mxINT8_CLASS: p[k] = static_cast<unsigned char>(static_cast<int8_t>(v)); break;
-    case mxUINT8_CLASS: p[k] = static_cast<uint8_t>(v); break;
+    case mxINT8_CLASS: storeAs(p, k, static_cast<int8_t>(v)); break;
+    case mxUINT8_CLASS: storeAs(p, k, static_cast<uint8_t>(v)); break;
     case mxCHAR_CLASS:
-    case mxUINT16_CLASS: {
-      uint16_t x = static_cast<uint16_t>(v);
-      std::memcpy(p + 2 * k, &x, 2);
+    case mxUINT16_CLASS: storeAs(p, k, static_cast<uint16_t>(v)); break;
+    case mxINT16_CLASS: storeAs(p, k, static_cast<int16_t>(v)); break;
+    case mxINT32_CLASS: storeAs(p, k, static_cast<int32_t>(v)); break;
+    case mxUINT32_CLASS: storeAs(p, k, static_cast<uint32_t>(v)); break;
+    case mxINT64_CLASS:
+      storeAs(p, k,
+              v >= 9223372036854775807.0 ? std::numeric_limits<int64_t>::max()
+                                         : static_cast<int64_t>(v));
       break;
-    }
-    case mxINT16_CLASS: {
-      int16_t x = static_cast<int16_t>(v);
-      std::memcpy(p + 2 * k, &x, 2);
+    case mxUINT64_CLASS:
+      storeAs(p, k,
+              v >= 18446744073709551615.0 ? std::numeric_limits<uint64_t>::max()
+                                          : static_cast<uint64_t>(v));
       break;
-    }
-    case mxINT32_CLASS: {
-      int32_t x = static_cast<int32_t>(v);
-      std::memcpy(p + 4 * k, &x, 4);
-      break;
-    }
-    case mxUINT32_CLASS: {
-      uint32_t x = static_cast<uint32_t>(v);
-      std::memcpy(p + 4 * k, &x, 4);
-      break;
-    }
-    case mxINT64_CLASS: {
-      int64_t x = v >= 9223372036854775807.0 ? std::numeric_limits<int64_t>::max()
-                                             : static_cast<int64_t>(v);
-      std::memcpy(p + 8 * k, &x, 8);
-      break;
-    }
-    case mxUINT64_CLASS: {
-      uint64_t x = v >= 18446744073709551615.0 ? std::numeric_limits<uint64_t>::max()
-                                               : static_cast<uint64_t>(v);
-      std::memcpy(p + 8 * k, &x, 8);
-      break;
-    }
     default: break;
   }
 }

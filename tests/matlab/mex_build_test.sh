@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds every plug-in the way build_mextoolbox does in MATLAB, with the
+# Builds every plug-in the way build_mextoolbox does in MATLAB (the ones
+# toolbox/plugins.txt lists, read here as build_mextoolbox reads it), with the
 # compile and link steps of MATLAB's mex on Linux (g++), against the bundled
 # host's headers, which declare what MATLAB's do: MATLAB's default defines
 # and -std=c++11, then the size family flag's defines and the compiler
@@ -9,15 +10,14 @@
 # case file gives its results through the bundled host, which loads each
 # plug-in by the API version it reports.
 #
-#   mex_build_test.sh SOURCE_DIR BUNDLED_DIR OUT_DIR CXX NM NAME:API:FOLDER:SOURCE[,SOURCE]...
+#   mex_build_test.sh SOURCE_DIR BUNDLED_DIR OUT_DIR CXX NM
 set -eu
 source_dir=$1
 bundled_dir=$2
 out=$3
 cxx=$4
 nm=$5
-shift 5
-[ $# -gt 0 ] || { echo "mex_build_test: no plug-ins given"; exit 1; }
+list=$source_dir/toolbox/plugins.txt
 
 # What build_mextoolbox appends to mex's C++ flags on Linux.
 appended=$(sed -n "s/.*'CXXFLAGS=\$CXXFLAGS \([^']*\)'.*/\1/p" "$source_dir/build_mextoolbox.m")
@@ -32,19 +32,21 @@ mex_flags="-DMATLAB_DEFAULT_RELEASE=R2017b -DUSE_MEX_CMD -D_GNU_SOURCE -DMATLAB_
 rm -rf "$out"
 mkdir -p "$out/obj"
 plugins=()
-for spec in "$@"; do
-  IFS=: read -r name api folder sources <<<"$spec"
-  if [ "$api" = 32 ]; then
-    family="-DMX_COMPAT_32"          # -compatibleArrayDims
-  else
-    family="-DMX_COMPAT_64"          # -largeArrayDims
-  fi
+# NAME FOLDER SIZES SOURCE... per line; # starts a comment.
+while read -r name folder api sources <&3; do
+  case $name in '' | '#'*) continue ;; esac
+  case $api in
+    32) family="-DMX_COMPAT_32" ;;   # -compatibleArrayDims
+    64) family="-DMX_COMPAT_64" ;;   # -largeArrayDims
+    *) echo "mex_build_test: $list: $name has the size family '$api', not 32 or 64"; exit 1 ;;
+  esac
   objects=()
-  for source in ${sources//,/ } ; do
-    object="$out/obj/$name-$(basename "$source").o"
+  for source in $sources; do
+    object="$out/obj/$name-$source.o"
     # shellcheck disable=SC2086
     "$cxx" -c $mex_flags $family -DTOOLBOX_HOST_MATLAB -I"$source_dir/host/include" \
-      -I"$source_dir/common" -I"$source_dir/$folder" $appended "$source" -o "$object"
+      -I"$source_dir/common" -I"$source_dir/$folder" $appended "$source_dir/$folder/$source" \
+      -o "$object"
     objects+=("$object")
   done
   "$cxx" -c -O2 -fPIC $family "$source_dir/tests/matlab/mex_version_stub.c" \
@@ -55,7 +57,8 @@ for spec in "$@"; do
     -Wl,-rpath,"$bundled_dir" -o "$out/$name.mexa64"
   plugins+=("$out/$name.mexa64")
   echo "$name: built as MATLAB's mex would ($family $appended)"
-done
+done 3<"$list"
+[ ${#plugins[@]} -gt 0 ] || { echo "mex_build_test: $list lists no plug-ins"; exit 1; }
 
 "$source_dir/tests/imports/check_imports.sh" "$source_dir/tests/imports/mx_names.txt" "$nm" none \
   "${plugins[@]}"

@@ -1,14 +1,19 @@
 // hugepages.h: the advice to back a large block with 2 MiB pages.
 //
+// platform/ holds what both the bundled host and the plug-ins use and
+// neither owns: it includes nothing of the project, so the host (host/)
+// and the plug-ins' shared parts (common/) both include from here and
+// never from each other.
+//
 // On Linux every 4 KiB page of a fresh block costs a fault when it is first
 // touched; on virtual machines a fault can cost microseconds, so for blocks
 // of tens of megabytes the faults cost more than the work done in them.
 // Advising huge pages for the block's aligned interior cuts the faults
 // 512-fold where the kernel allows it. Used by the plug-ins for the large
-// outputs they fill (largeoutput.h) and by the bundled host for the data
-// blocks of the arrays it creates.
-#ifndef TOOLBOX_COMMON_HUGEPAGES_H
-#define TOOLBOX_COMMON_HUGEPAGES_H
+// outputs they fill (common/largeoutput.h) and by the bundled host for the
+// data blocks of the arrays it creates (host/src/mx.cpp).
+#ifndef TOOLBOX_PLATFORM_HUGEPAGES_H
+#define TOOLBOX_PLATFORM_HUGEPAGES_H
 
 #include <cstddef>
 #include <cstdint>
