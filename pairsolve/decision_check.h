@@ -10,7 +10,7 @@
 //     working cost of the steps, bit for bit; every uncovered element's
 //     value replayed from the log without the cache (replay.h) equals the
 //     shadow's; and |F - W|, the steps' value against the engine's, is
-//     within the bound of E3 in hybrid.h, u (5n + 2P + 8) (|W| + 4T).
+//     within the bound of E3 in hybrid.h, u (5n + 3P + 8) (|W| + 4T).
 // A violation ends the process, after printing the matrix and the step.
 // The largest |F - W| seen, as a fraction of the margin, and the counts of
 // decisions checked are kept for the whole process (checkedDecisions).
@@ -107,7 +107,7 @@ void checkStep5(const DecisionCheck &check, const Marks &marks, double h, std::i
   CheckedDecisions &totals = checkedDecisions();
   ++totals.steps;
   double least = kInf;
-  const double bound = 0x1p-53 * (5.0 * static_cast<double>(step) + 2.0 * phase + 8.0);
+  const double bound = 0x1p-53 * (5.0 * static_cast<double>(step) + 3.0 * phase + 8.0);
   for (int c = 0; c < check.N; ++c) {
     if (marks.colCovered[c]) continue;
     for (int r = 0; r < check.M; ++r) {

@@ -37,13 +37,17 @@
 //  L4. Otherwise take an element at its first operation whose exact result
 //      exceeds Theta. Only an addition F + h can do that, and rounding is
 //      monotone, so F >= Theta right after it (Theta is a double). From then
-//      on F falls only through the h of step 5s that leave its row and its
-//      column uncovered (F - h), and through rounding: every value stays
-//      below Theta + T <= 2 Theta, where a double's spacing is at most 2g, so
-//      each operation errs by at most g and a step 5 (at most two
+//      on each step 5 lowers F by at most its own h, beside rounding: one
+//      that leaves the element's column covered adds h (its row covered) or
+//      does nothing; one that leaves the column uncovered subtracts h, just
+//      after adding it when the row is covered, so F ends that step at no
+//      less than its value before the step minus h. Rounding: every value
+//      stays below Theta + T <= 2 Theta, where a double's spacing is at most
+//      2g, so each operation errs by at most g and a step 5 (at most two
 //      operations on an element) by at most 2g; we allow 4g. So at a step 5
 //      with shift h_t, F >= Theta - (h_1 + ... + h_(t-1)) - 4g S5, with S5
-//      the number of step 5s, and S >= Theta - (h_1 + ... + h_(t-1)) as well.
+//      the number of step 5s; S, the same operations in exact arithmetic,
+//      has S >= Theta - (h_1 + ... + h_(t-1)) as well.
 //      Condition (B): T + 8g S5 < Theta. Under (B) both exceed h_t, and both
 //      exceed 0.
 //  L5. So under (B) an element that ever rounded is, in both runs, never a

@@ -28,40 +28,86 @@
 //      uncovered F, and (h + F) - h >= 0), and every intermediate result of
 //      an element is at most R0 + A_r + |F - S|. An element takes at most
 //      2n operations, so |F - S| <= 2n u (R0 + A_r) (1 + 2^-20).
-//  E2. The engine's row potential sums at most n values of h, its column
-//      potential at most n through the shift of each phase and two more per
-//      phase, each rounding by at most u T; W takes two more roundings, a
-//      key one more, a slack one per step 5 since it was read. So
-//      |W - S| <= u (3n + 2P + 8) (R0 + 2T).
-//  E3. Only elements whose W is near a level L matter (L = 0 for zeros,
-//      about h for the least cost). For them R0 = S - A_r + B_c <=
-//      L + T + |W - S| (1 + 2^-20), so |F - W| <= u (5n + 2P + 8) (L + 4T).
-//  E4. The heaps compare computed keys. Every computed key lies within
-//      3u (R0 + 2T) of its exact value, and a step 5 lowers every exact key
-//      of the phase by the same amount, so an ancestor's key exceeds its
-//      descendant's by at most 6u (R0 + 2T) per level, and a heap is at
-//      most 31 levels deep: a key at most L lies below ancestors at most
-//      L + 192u (L + 4T). The heap of unstarred columns moves by one
-//      rounding per phase: 64u P (L + 4T) covers it the same way.
+//  E2. The engine's values, each rounding by at most u (R0 + 2T), since
+//      every value below is at most R0 + 2T in magnitude: the row
+//      potential rowPot (potentials.h) starts at 0 and loses h at each of
+//      at most n step 5s that cover the row (applyStep5, phases.h); the
+//      column potential colPot gains each phase's shift when the phase
+//      ends (endPotentialPhase, at most P roundings), shift sums the
+//      phase's h (at most n in all), and colPotNow = colPot + (shift -
+//      since) takes two more. W = (R0 - colPotNow) - rowKey (workingCost)
+//      takes two more: |W - S| <= u (2n + P + 4) (R0 + 2T). The engine's
+//      other values of an element: a key of the heap of the phase (setKey
+//      and keyNow, phases.h: (R0 - rowKey) - (colPot - since), then
+//      - shift) takes four roundings beside the potentials'; a bound of the
+//      heap of unstarred columns (pushZeroless and boundNow: lowerBound =
+//      R0 - rowPot at some time, then - colPot, + unstarredShift,
+//      - unstarredShift and - shift) five, and unstarredShift, which sums
+//      the same shifts as each unstarred column's colPot, differs from that
+//      sum by at most 2P roundings; a slack (readColumn, potentials.h) is a
+//      W when read and loses h at each later step 5 (at most n). So each
+//      such value X lies within u (3n + 3P + 8) (R0 + 2T) of S.
+//  E3. Only values near a level L matter (L = 0 for zeros, about h for the
+//      least cost). For them R0 = S - A_r + B_c <= L + T + |X - S|
+//      (1 + 2^-20), so |F - X| <= u (5n + 3P + 8) (L + 4T).
+//  E4. The heaps (phases.h) compare values fixed when a column enters or
+//      its key is renewed: heapKey (setKey) in the heap of the phase,
+//      boundKey (pushZeroless) in the heap of unstarred columns. A key now
+//      is heapKey - shift and a bound now (boundKey - unstarredShift) -
+//      shift (keyNow, boundNow): the same subtrahends for every column of a
+//      heap, and rounding to nearest is monotone. So each heap is an exact
+//      binary heap of fixed values at every moment, ordered as its keys
+//      (bounds) now: no ancestor's key exceeds its descendant's, the top's
+//      key is the least in the heap, and popping tops until a top's key
+//      exceeds a level pops every column whose key is at most that level.
+//      A stale key (its least row covered since it was set) is a lower
+//      bound of the column's least uncovered value; settleHeap and the pops
+//      of step 5 renew a stale top (setKey, from the uncovered listed rows:
+//      listedLeast, potentials.h) before they use it, and the renewed
+//      column sinks to its place.
 // The margin: delta = u (128n + 64P + 1024) and margin(L) = delta (|L| + 4T)
-// exceed every bound of E3 and E4, with room to spare.
-//  D1. A zero of the steps (F = 0) has W <= margin(0). Every element that
-//      step 3 could prime, with W <= zeroMargin = 2 margin(0) (the bounds
-//      of summaries and heaps included), is replayed: its F is computed by
-//      the steps' own operations in their order, from the log, and tested
-//      for zero. A column is listed, and known to hold no zero, only while
-//      its bound exceeds zeroMargin. So step 3 primes the steps' zeros.
-//  D2. Step 5: let g be the least computed key or slack. The steps' h is
-//      at most F of the element that has g, at most g + margin; an element
-//      with F = h has W <= g + 2 margin. Every element with W at most
-//      theta = g + 4 margin(2g) is collected (columns whose key or bound is
-//      at most theta are read or searched) and replayed, and h is the least
-//      F replayed: the steps' h. The zeros it leaves are at the elements
-//      whose F was h, among those collected.
+// exceed twice every bound of E3, with room to spare.
+//  D1. A zero of the steps (F = 0) has every value X <= margin(0) (E3 with
+//      L = X, and delta >= 2u (5n + 3P + 8)). Every element that step 3
+//      could prime, with W <= zeroMargin = 2 margin(0), is replayed: its F
+//      is computed by the steps' own operations in their order, from the
+//      log (replayElement, replay.h), and tested for zero; that holds for
+//      the listed rows of a listed column (listedZero, potentials.h) and
+//      the rows of a scanned one (firstZero) alike. A column is listed
+//      while tail - colPotNow exceeds zeroMargin (listed, potentials.h),
+//      and known to hold no zero while no listed row's value is within
+//      zeroMargin (noteZeroless, phases.h); below the margin it is
+//      scanned. So step 3 primes the steps' zeros, in their order.
+//  D2. Step 5 (potentialStep5 in phases.h, then decideStep5 here). g is
+//      the lesser of the least slack of an uncovered row and the key of the
+//      heap's top once settled (settleHeap, phases.h). A slack is the value
+//      of an uncovered element of a read column. The settled top is not
+//      stale (E4), and it does not need reading unless its key exceeds the
+//      least slack by more than the margin, when g is that slack; else its
+//      key is the value of its least uncovered listed row. So g is the
+//      value X0 of an uncovered element e0, and the steps' h, their least
+//      uncovered F, is at most F(e0) <= g + margin(g) (E3). An element
+//      with F = h then has W <= h + margin(h) <= g + 4 margin(2|g|) =
+//      theta. Every uncovered element with W <= theta is a candidate:
+//      the unstarred columns known to hold no zero whose bound is at most
+//      theta move into the heap of the phase, every column of that heap
+//      whose key is at most theta is popped (E4), and a popped column is
+//      read into the slacks when its tail is within theta (its unlisted
+//      rows may then hold such an element), else its uncovered listed
+//      rows with W <= theta are the candidates; for the read columns, the
+//      uncovered rows whose slack is at most theta, each element tested
+//      on its own W. Every candidate is replayed (D1), and h is the least
+//      F replayed: the steps' h, since the element with F = h is a
+//      candidate and every candidate's F is at least h. The zeros the step
+//      leaves in uncovered rows and columns are the elements whose F was h
+//      (F - h is 0 only when F = h), all among the candidates: the rows of
+//      the read columns whose slack was within theta, and the popped
+//      columns' listed rows, which step 3 searches next.
 //  D3. Absorption: (h + w) - h can round a tiny w > 0 of a covered row to
 //      zero. Such an element has W <= margin(0), so D1 finds it wherever
-//      step 3 searches: unstarred columns known to hold no zero are searched
-//      again when a phase begins if their bound is within zeroMargin.
+//      step 3 searches: unstarred columns known to hold no zero are
+//      searched again when a phase begins if their bound is within
+//      zeroMargin (onNewPhase here).
 //  D4. NaN left in place (the first solve of costs holding NaN): the
 //      engine reads NaN where the steps do (the reduction takes each line's
 //      minimum as they do, from its first cost on, so a NaN first cost
