@@ -184,6 +184,16 @@ void popTop(Potentials<P> &e) {
   heapRemove(e.heap, 0, KeyOrder<P>{&e});
 }
 
+// The heap of the phase has a top whose key is stale: it is renewed and
+// sinks to its place (true), or none (false).
+template <class P>
+bool renewStaleTop(Potentials<P> &e) {
+  if (e.heap.size == 0 || !keyStale(e, e.heap.entry[0])) return false;
+  setKey(e, e.heap.entry[0]);
+  heapDown(e.heap, 0, KeyOrder<P>{&e});
+  return true;
+}
+
 // The least reduced cost of column c over every row, covered ones included:
 // its listed rows' now, and tail.
 template <class P>
@@ -327,15 +337,10 @@ void moveZeroless(Potentials<P> &e) {
 template <class P>
 void settleHeap(Potentials<P> &e, typename P::Value &bar) {
   using V = typename P::Value;
-  KeyOrder<P> order{&e};
   for (;;) {
+    if (renewStaleTop(e)) continue;
     if (e.heap.size > 0) {
       int c = e.heap.entry[0];
-      if (keyStale(e, c)) {
-        setKey(e, c);
-        heapDown(e.heap, 0, order);
-        continue;
-      }
       if (e.keyNeedsRead[c] && !(keyNow(e, c) > bar + e.policy.margin(bar, e.total))) {
         popTop(e);
         readIntoSlack(e, c);
@@ -426,15 +431,10 @@ bool potentialStep5(Potentials<P> &e, Marks &marks, Cursors &cursors) {
   // slacks when their unlisted rows may hold a candidate, else searched
   // among their listed rows by step 3 (they return to the heap at the next
   // step 5). A column read here cannot lower g: its key bounded it.
-  KeyOrder<P> order{&e};
   int firstPopped = e.pendingCount;
   while (e.heap.size > 0) {
+    if (renewStaleTop(e)) continue;
     int c = e.heap.entry[0];
-    if (keyStale(e, c)) {
-      setKey(e, c);
-      heapDown(e.heap, 0, order);
-      continue;
-    }
     if (keyNow(e, c) > theta) break;
     popTop(e);
     if (e.keyNeedsRead[c] || !(e.tail[c] - colPotNow(e, c) > theta)) {
