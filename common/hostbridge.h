@@ -19,12 +19,11 @@
 
 namespace {
 
-// The host's allocator: mxMalloc and mxCalloc never return without a block
-// (they raise the host's out-of-memory error), and mxFree. Should a host
+// The host's allocator: mxMalloc never returns without a block (it raises
+// the host's out-of-memory error), and mxFree. Should a host
 // return null all the same, the call ends with the error MATLAB raises.
 inline ScratchAllocator hostAllocator() {
-  return {[](std::size_t bytes) { return mxMalloc(bytes); },
-          [](std::size_t bytes) { return mxCalloc(bytes, 1); }, [](void *block) { mxFree(block); },
+  return {[](std::size_t bytes) { return mxMalloc(bytes); }, [](void *block) { mxFree(block); },
           [](std::size_t bytes) -> void {
             mexErrMsgIdAndTxt("MATLAB:nomem", "Out of memory: %llu bytes of scratch.",
                               static_cast<unsigned long long>(bytes));

@@ -152,18 +152,18 @@ void mergeByColumn(IndexPair *pairs, std::int32_t count, IndexPair *buffer) {
 }
 
 // A copy of the pairs grouped by column, each column's pairs in list order,
-// taken from scratch; the counters or the merge buffer are released on
+// taken from scratch; the counters or the merge buffer are given back on
 // return.
 IndexPair *groupByColumn(const IndexPair *pairs, std::int32_t count, std::int32_t columns,
                          Scratch &scratch) {
   IndexPair *grouped = scratch.take<IndexPair>(count);
-  Scratch counters(scratch.allocator());
+  ScratchScope counting(scratch);
   if (columns > kCountingRatio * count + kCountingSlack) {
     std::copy(pairs, pairs + count, grouped);
-    mergeByColumn(grouped, count, counters.take<IndexPair>(count));
+    mergeByColumn(grouped, count, scratch.take<IndexPair>(count));
     return grouped;
   }
-  std::int32_t *next = counters.takeZeroed<std::int32_t>(static_cast<std::int64_t>(columns) + 1);
+  std::int32_t *next = scratch.takeZeroed<std::int32_t>(static_cast<std::int64_t>(columns) + 1);
   for (std::int32_t j = 0; j < count; ++j) ++next[pairs[j].col + 1];
   for (std::int32_t d = 0; d < columns; ++d) next[d + 1] += next[d];
   for (std::int32_t j = 0; j < count; ++j) grouped[next[pairs[j].col]++] = pairs[j];
@@ -192,7 +192,7 @@ void groupRight(ProductCall *call, Scratch &scratch) {
 // column of X nearly in sequence. Skipped (the list order is kept) when L
 // has no pairs, when it meets few pairs of R, or when the counters would
 // outgrow the list. The counters are released on return.
-void orderLeft(ProductCall *call, const Scratch &scratch) {
+void orderLeft(ProductCall *call, Scratch &scratch) {
   const std::int32_t leftCount = call->leftCount;
   const std::int32_t mL = call->mL;
   const std::int32_t M = call->M;
@@ -200,12 +200,12 @@ void orderLeft(ProductCall *call, const Scratch &scratch) {
       static_cast<std::int64_t>(mL) + M > kCountingRatio * leftCount + kCountingSlack) {
     return;
   }
-  Scratch counters(scratch.allocator());
-  std::int32_t *seen = counters.takeZeroed<std::int32_t>(mL);
-  std::int32_t *next = counters.takeZeroed<std::int32_t>(static_cast<std::int64_t>(M) + 1);
-  std::int32_t *layer = counters.take<std::int32_t>(leftCount);
-  std::int32_t *layerByB = counters.take<std::int32_t>(leftCount);
-  IndexPair *byB = counters.take<IndexPair>(leftCount);
+  ScratchScope counting(scratch);
+  std::int32_t *seen = scratch.takeZeroed<std::int32_t>(mL);
+  std::int32_t *next = scratch.takeZeroed<std::int32_t>(static_cast<std::int64_t>(M) + 1);
+  std::int32_t *layer = scratch.take<std::int32_t>(leftCount);
+  std::int32_t *layerByB = scratch.take<std::int32_t>(leftCount);
+  IndexPair *byB = scratch.take<IndexPair>(leftCount);
   IndexPair *left = call->left;
   std::int32_t layers = 0;
   for (std::int32_t i = 0; i < leftCount; ++i) {
@@ -219,7 +219,7 @@ void orderLeft(ProductCall *call, const Scratch &scratch) {
     byB[to] = left[i];
     layerByB[to] = layer[i];
   }
-  std::int32_t *start = counters.takeZeroed<std::int32_t>(static_cast<std::int64_t>(layers) + 1);
+  std::int32_t *start = scratch.takeZeroed<std::int32_t>(static_cast<std::int64_t>(layers) + 1);
   for (std::int32_t i = 0; i < leftCount; ++i) ++start[layerByB[i] + 1];
   for (std::int32_t l = 0; l < layers; ++l) start[l + 1] += start[l];
   for (std::int32_t i = 0; i < leftCount; ++i) left[start[layerByB[i]]++] = byB[i];

@@ -47,6 +47,13 @@ constexpr int kMaxZeroSlots = 64;
 // elements of the matrix.
 constexpr int kLogShare = 16;
 
+// The scratch a dense solve takes, at most: per element (the working
+// costs and the log), per row plus column, and a base (one host
+// allocation beside the solve's first).
+constexpr std::size_t kDenseScratchPerElement = 10;
+constexpr std::size_t kDenseScratchPerLine = 256;
+constexpr std::size_t kDenseScratchBase = 4096;
+
 struct Dense {
   double *workCost;  // M-by-N, brought up to date at the end of each phase
   int phase;
@@ -198,8 +205,8 @@ int denseReduce(Dense &dense, const double *C, int M, int N, double substitute, 
 // Copies and reduces C (denseReduce), lists every column's zeros, places
 // the first stars (by rows from the candidates when they hold every zero),
 // and forms the row minima over the unstarred columns.
-void denseStart(const ScratchAllocator &allocator, Dense &dense, Marks &marks, const double *C,
-                double substitute, bool nanForbidden) {
+void denseStart(Scratch &scratch, Dense &dense, Marks &marks, const double *C, double substitute,
+                bool nanForbidden) {
   int M = marks.M;
   int N = marks.N;
   const double *w = dense.workCost;
@@ -211,7 +218,7 @@ void denseStart(const ScratchAllocator &allocator, Dense &dense, Marks &marks, c
   }
   if (marks.targetCount == M && M > 0) {
     if (allListed) {
-      placeStarsByRows(allocator, marks, [&dense](int c, auto take) {
+      placeStarsByRows(scratch, marks, [&dense](int c, auto take) {
         const int *rows = dense.zeroRow + static_cast<std::int64_t>(c) * dense.slots;
         for (int k = 0; k < dense.zeroCount[c]; ++k) take(rows[k]);
       });
@@ -540,14 +547,15 @@ struct DensePhases {
 // Solves C with the dense engine; writes the assignment vector when the
 // steps complete. substitute stands for the infinite costs (and NaN ones,
 // with nanForbidden).
-SolveOutcome solveDense(const ScratchAllocator &allocator, double *assignment, const double *C,
-                        int M, int N, double substitute, bool nanForbidden, int zeroSlots,
-                        int logEntries) {
-  Scratch scratch(allocator);
+SolveOutcome solveDense(Scratch &scratch, double *assignment, const double *C, int M, int N,
+                        double substitute, bool nanForbidden, int zeroSlots, int logEntries) {
+  ScratchScope part(scratch);
+  scratch.reserve(kDenseScratchPerElement * static_cast<std::size_t>(M) * N +
+                  kDenseScratchPerLine * (static_cast<std::size_t>(M) + N) + kDenseScratchBase);
   Marks marks = newMarks(scratch, M, N);
   Cursors cursors = newCursors(scratch, M, N);
   Dense dense = newDense(scratch, M, N, zeroSlots, logEntries);
-  denseStart(allocator, dense, marks, C, substitute, nanForbidden);
+  denseStart(scratch, dense, marks, C, substitute, nanForbidden);
   DensePhases phases{dense, marks, cursors};
   SolveOutcome outcome = runPhases(marks, phases);
   if (outcome == SolveOutcome::complete) buildassignmentvector(assignment, marks);

@@ -134,10 +134,10 @@ bool exactBounds(ExactEngine &e, const CostSummary &summary, bool nanForbidden) 
 // Solves C with the exact policy when exactBounds admits it (else inexact);
 // writes the assignment vector when the steps complete. substitute stands
 // for the non-finite costs (NaN among them only with nanForbidden).
-SolveOutcome solveExact(const ScratchAllocator &allocator, double *assignment, const double *C,
-                        int M, int N, double substitute, const CostSummary &summary,
-                        bool nanForbidden, int slots) {
-  Scratch scratch(allocator);
+SolveOutcome solveExact(Scratch &scratch, double *assignment, const double *C, int M, int N,
+                        double substitute, const CostSummary &summary, bool nanForbidden,
+                        int slots) {
+  ScratchScope part(scratch);
   ExactPolicy policy;
   policy.substitute = substitute;
   policy.hasSubstitute = summary.anyNonFinite;

@@ -183,8 +183,8 @@ bool gridCertificate(const GridEngine &e, const GridValue *rowStart, const GridV
 // Solves C, finite and not all integers, with the grid engine: inexact when
 // the costs are not on a grid it takes, or when its check fails (then
 // nothing is written); otherwise writes the assignment vector.
-SolveOutcome solveGrid(const ScratchAllocator &allocator, double *assignment, const double *C,
-                       int M, int N, const CostSummary &summary, int slots, GridReport *report) {
+SolveOutcome solveGrid(Scratch &scratch, double *assignment, const double *C, int M, int N,
+                       const CostSummary &summary, int slots, GridReport *report) {
   *report = GridReport();
   if (M == 0 || N == 0 || summary.anyNonFinite || !(summary.largestFinite > 0.0)) {
     return SolveOutcome::inexact;
@@ -194,7 +194,7 @@ SolveOutcome solveGrid(const ScratchAllocator &allocator, double *assignment, co
     return SolveOutcome::inexact;
   }
   report->admitted = true;
-  Scratch scratch(allocator);
+  ScratchScope part(scratch);
   bool wide = M <= N;
   int lines = wide ? M : N;
   GridPolicy policy;

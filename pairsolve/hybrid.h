@@ -177,6 +177,11 @@ constexpr int kCandidateShare = 8;
 constexpr int kHybridSummarySlots = 16;
 // Costs beyond this go to the dense engine.
 constexpr double kHybridMagnitudeLimit = 0x1p1000;
+// The scratch a hybrid solve takes, per row plus column and at least, its
+// log included on most inputs (one host allocation beside the solve's
+// first; a longer log takes more).
+constexpr std::size_t kHybridScratchPerLine = 1536;
+constexpr std::size_t kHybridScratchBase = 4096;
 
 struct HybridPolicy {
   using Value = double;
@@ -376,6 +381,7 @@ Replay newReplay(Scratch &scratch, const double *C, int M, int N, double substit
   replay.scratch = &scratch;
   int phases = (M < N ? M : N) + 1;  // at most one per star
   replay.rows.chunks = replay.columns.chunks = 0;
+  replay.rows.blockBits = replay.columns.blockBits = chunkBlockBits(std::int64_t{M} + N);
   replay.rows.newest = scratch.take<LineNewest>(M);
   replay.columns.newest = scratch.take<LineNewest>(N);
   for (int r = 0; r < M; ++r) replay.rows.newest[r] = LineNewest{kNone, 0, 0, 0};
@@ -407,16 +413,17 @@ Replay newReplay(Scratch &scratch, const double *C, int M, int N, double substit
 // cannot complete is reported stuck, as theirs (then NaN is forbidden and
 // the costs solved again). Without NaN in place it hands a stuck solve to
 // the dense engine, which decides.
-SolveOutcome solveHybrid(const ScratchAllocator &allocator, double *assignment, const double *C,
-                         int M, int N, const CostSummary &summary, double substitute,
-                         bool nanForbidden, int slots) {
+SolveOutcome solveHybrid(Scratch &scratch, double *assignment, const double *C, int M, int N,
+                         const CostSummary &summary, double substitute, bool nanForbidden,
+                         int slots) {
   if (M == 0 || N == 0) return SolveOutcome::inexact;
   if (!(summary.largestFinite <= kHybridMagnitudeLimit) ||
       (summary.anyNonFinite && !(substitute <= kHybridMagnitudeLimit))) {
     return SolveOutcome::inexact;
   }
   bool nanInPlace = summary.anyNaN && !nanForbidden;
-  Scratch scratch(allocator);
+  ScratchScope part(scratch);
+  scratch.reserve(kHybridScratchPerLine * (static_cast<std::size_t>(M) + N) + kHybridScratchBase);
   bool wide = M <= N;
   double *rowBase = scratch.take<double>(M);
   double *colBase = scratch.take<double>(N);

@@ -106,8 +106,8 @@ void placeStar(Marks &marks, int r, int c) {
 // a column without a star. forEachZero(c, take) calls take(r) for every
 // zero row r of column c, in any order; the zeros are sorted by row here.
 template <class ForEachZero>
-void placeStarsByRows(const ScratchAllocator &allocator, Marks &marks, ForEachZero forEachZero) {
-  Scratch scratch(allocator);
+void placeStarsByRows(Scratch &scratch, Marks &marks, ForEachZero forEachZero) {
+  ScratchScope part(scratch);
   int M = marks.M;
   int N = marks.N;
   int *rowStart = scratch.takeZeroed<int>(static_cast<std::int64_t>(M) + 1);

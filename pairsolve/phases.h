@@ -72,7 +72,7 @@ struct PlainDecisions {
 // The reduction has been made (rowPot or colPot hold the line minima, or
 // both are zero): summarizes every column and places the first stars.
 template <class P>
-void startPotentials(Potentials<P> &e, Marks &marks, const ScratchAllocator &allocator) {
+void startPotentials(Potentials<P> &e, Marks &marks, Scratch &scratch) {
   int M = marks.M;
   int N = marks.N;
   bool wide = M <= N;
@@ -91,7 +91,7 @@ void startPotentials(Potentials<P> &e, Marks &marks, const ScratchAllocator &all
   for (int c = 0; c < N; ++c) allListed = allListed && e.tail[c] > e.colPot[c];
   if (wide && allListed) {
     // The zeros from the summaries: the listed rows at their row minimum.
-    placeStarsByRows(allocator, marks, [&e](int c, auto take) {
+    placeStarsByRows(scratch, marks, [&e](int c, auto take) {
       std::int64_t first = static_cast<std::int64_t>(c) * e.slots;
       for (int k = 0; k < e.listedCount[c]; ++k) {
         int r = e.listedRow[first + k];
@@ -576,7 +576,7 @@ void newPotentialPhases(Potentials<P> &e, Scratch &scratch) {
 // stars leave work to do.
 template <class P>
 SolveOutcome runPotentials(Potentials<P> &e, Scratch &scratch, Marks &marks) {
-  startPotentials(e, marks, scratch.allocator());
+  startPotentials(e, marks, scratch);
   if (marks.starCount == marks.targetCount) return SolveOutcome::complete;
   Cursors cursors = newCursors(scratch, e.M, e.N);
   newPotentialPhases(e, scratch);

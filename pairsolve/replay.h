@@ -31,8 +31,10 @@ constexpr int kCachePerLine = 8;
 constexpr std::int64_t kMostSteps = 1 << 30;
 constexpr int kNotYet = 0x7fffffff;  // a column not starred yet
 
-// An array that grows by doubling, its blocks taken from a Scratch (the
-// old block stays until the solve ends: at most as much again).
+// An array that grows by doubling from kLeastGrowing entries, its blocks
+// taken from a Scratch (the old block stays until the solve ends: at most
+// as much again).
+constexpr int kLeastGrowing = 16;
 template <class T>
 struct Growing {
   T *data = nullptr;
@@ -43,7 +45,7 @@ struct Growing {
 template <class T>
 void grow(Growing<T> &array, Scratch &scratch, T value) {
   if (array.size == array.capacity) {
-    int capacity = array.capacity < 64 ? 64 : 2 * array.capacity;
+    int capacity = array.capacity < kLeastGrowing ? kLeastGrowing : 2 * array.capacity;
     T *data = scratch.take<T>(capacity);
     if (array.size > 0) std::memcpy(data, array.data, sizeof(T) * array.size);
     array.data = data;
@@ -76,25 +78,38 @@ struct LineNewest {
   int olderEnd;
 };
 
-// The chunks of a log, in blocks of 2^kChunkBlockBits taken as needed
-// (never moved, so nothing is copied as the log grows).
-constexpr int kChunkBlockBits = 10;
-constexpr int kChunkBlockMask = (1 << kChunkBlockBits) - 1;
+// The chunks of a log, in blocks of 2^blockBits taken as needed (never
+// moved, so nothing is copied as the log grows). A block holds about a
+// chunk per four rows plus columns, between 2^4 and 2^10, so that a small
+// solve's log takes little room and a large one's few blocks.
+constexpr int kLeastChunkBlockBits = 4;
+constexpr int kMostChunkBlockBits = 10;
+constexpr int kLinesPerBlockChunk = 4;
 
 struct LineEvents {
   Growing<EventChunk *> blocks;
+  int blockBits;
   int chunks;          // chunks in use
   LineNewest *newest;  // per line
 };
 
+// The block size for a matrix of M + N lines.
+inline int chunkBlockBits(std::int64_t lines) {
+  int bits = kLeastChunkBlockBits;
+  while (bits < kMostChunkBlockBits && (std::int64_t{1} << bits) * kLinesPerBlockChunk < lines) {
+    ++bits;
+  }
+  return bits;
+}
+
 inline EventChunk &chunkAt(const LineEvents &events, int k) {
-  return events.blocks.data[k >> kChunkBlockBits][k & kChunkBlockMask];
+  return events.blocks.data[k >> events.blockBits][k & ((1 << events.blockBits) - 1)];
 }
 
 // A new chunk at the end of the log, holding no event; returns its index.
 int newChunk(LineEvents &events, Scratch &scratch, int previous) {
-  if (events.chunks == events.blocks.size << kChunkBlockBits) {
-    grow(events.blocks, scratch, scratch.take<EventChunk>(1 << kChunkBlockBits));
+  if (events.chunks == events.blocks.size << events.blockBits) {
+    grow(events.blocks, scratch, scratch.take<EventChunk>(std::int64_t{1} << events.blockBits));
   }
   EventChunk &chunk = chunkAt(events, events.chunks);
   chunk.count = 0;

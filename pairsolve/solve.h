@@ -33,8 +33,22 @@ constexpr double kSubstituteWhenAllZero = 10.0;
 struct Capacities {
   int summarySlots = kSummarySlots;
   int zeroSlots = kZeroSlots;
-  int logEntries = 0;  // 0: one per kLogShare elements of the matrix
+  int logEntries = 0;            // 0: one per kLogShare elements of the matrix
+  std::size_t scratchChunk = 0;  // 0: firstScratchChunk
 };
+
+// A solve's first chunk of scratch (common/scratch.h): room for what a
+// solve of the exact or grid policy takes, per row plus column, and for
+// every engine's whole solve of a small matrix, so that it makes one host
+// allocation; the hybrid policy and the dense engine reserve one more
+// (kHybridScratchPerLine, kDenseScratchPerElement) when they need it.
+constexpr std::size_t kScratchPerLine = 256;
+constexpr std::size_t kScratchBase = 8192;
+
+inline std::size_t firstScratchChunk(int M, int N) {
+  return kScratchPerLine * (static_cast<std::size_t>(M) + static_cast<std::size_t>(N)) +
+         kScratchBase;
+}
 
 void clearOutputs(double *assignment, double *cost, int M) {
   *cost = 0.0;
@@ -60,9 +74,9 @@ void computeassignmentcost(double *assignment, double *cost, const double *C, in
 // One solve, on the engines of the plan for the request. With nanForbidden,
 // NaN costs are replaced by the substitute like infinite ones; otherwise
 // they are left in place. The outputs are zero on entry.
-SolveOutcome solve(const ScratchAllocator &allocator, double *assignment, double *cost,
-                   const double *C, int M, int N, const CostSummary &summary, bool nanForbidden,
-                   Engine request, const Capacities &capacities, Engine *solvedBy) {
+SolveOutcome solve(Scratch &scratch, double *assignment, double *cost, const double *C, int M,
+                   int N, const CostSummary &summary, bool nanForbidden, Engine request,
+                   const Capacities &capacities, Engine *solvedBy) {
   std::int64_t E = static_cast<std::int64_t>(M) * N;
   double substitute = 0.0;
   if (E > 0 && summary.anyNonFinite) {
@@ -80,22 +94,22 @@ SolveOutcome solve(const ScratchAllocator &allocator, double *assignment, double
       case Engine::exact:
         // NaN left in place is not the exact policy's; when NaN is
         // forbidden it stands for the substitute like Inf.
-        outcome = solveExact(allocator, assignment, C, M, N, substitute, summary, nanForbidden,
+        outcome = solveExact(scratch, assignment, C, M, N, substitute, summary, nanForbidden,
                              capacities.summarySlots);
         break;
       case Engine::grid: {
         GridReport report;
         outcome =
-            solveGrid(allocator, assignment, C, M, N, summary, capacities.summarySlots, &report);
+            solveGrid(scratch, assignment, C, M, N, summary, capacities.summarySlots, &report);
         if (outcome == SolveOutcome::inexact && report.admitted) i = afterUncertified(order) - 1;
         break;
       }
       case Engine::hybrid:
-        outcome = solveHybrid(allocator, assignment, C, M, N, summary, substitute, nanForbidden,
+        outcome = solveHybrid(scratch, assignment, C, M, N, summary, substitute, nanForbidden,
                               capacities.summarySlots);
         break;
       case Engine::dense:
-        outcome = solveDense(allocator, assignment, C, M, N, substitute, nanForbidden,
+        outcome = solveDense(scratch, assignment, C, M, N, substitute, nanForbidden,
                              capacities.zeroSlots, capacities.logEntries);
         break;
       case Engine::automatic: break;
@@ -120,15 +134,16 @@ SolveOutcome solveWithFallback(const ScratchAllocator &allocator, double *assign
   if (solvedBy == nullptr) solvedBy = &solver;
   *solvedBy = engine;
   clearOutputs(assignment, cost, M);
-  Scratch scratch(allocator);
+  Scratch scratch(allocator,
+                  capacities.scratchChunk > 0 ? capacities.scratchChunk : firstScratchChunk(M, N));
   CostSummary summary;
   if (!checkCosts(C, M, N, scratch, &summary, failure)) return SolveOutcome::refused;
   SolveOutcome outcome =
-      solve(allocator, assignment, cost, C, M, N, summary, false, engine, capacities, solvedBy);
+      solve(scratch, assignment, cost, C, M, N, summary, false, engine, capacities, solvedBy);
   if (outcome == SolveOutcome::stuck && summary.anyNaN) {
     clearOutputs(assignment, cost, M);
     outcome =
-        solve(allocator, assignment, cost, C, M, N, summary, true, engine, capacities, solvedBy);
+        solve(scratch, assignment, cost, C, M, N, summary, true, engine, capacities, solvedBy);
   }
   if (outcome != SolveOutcome::complete) clearOutputs(assignment, cost, M);
   return outcome;

@@ -426,7 +426,7 @@ GridReport gridReport(const std::vector<double> &C, int M, int N) {
   Failure failure;
   if (!checkCosts(C.data(), M, N, scratch, &summary, &failure)) return report;
   std::vector<double> assignment(M, 0.0);
-  solveGrid(systemAllocator(), assignment.data(), C.data(), M, N, summary, kSummarySlots, &report);
+  solveGrid(scratch, assignment.data(), C.data(), M, N, summary, kSummarySlots, &report);
   return report;
 }
 

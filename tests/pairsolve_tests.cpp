@@ -241,6 +241,50 @@ TEST(PairsolveLarge, IntegerCostsNeedScratchInRowsPlusColumns) {
   EXPECT_GE(r.peakScratchBytes, sizeof(double) * n * n);
 }
 
+// A call, whatever its size and costs, takes its scratch in one or two
+// host allocations (beside its two outputs), and a small one in one, whose
+// size grows with M + N: no floor of tens of kilobytes.
+TEST(PairsolveScratch, OneOrTwoHostAllocationsPerCall) {
+  std::mt19937_64 rng(2002);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  constexpr long kOutputs = 2;
+  constexpr size_t kSmallCallBytes = 16384;
+  for (int n : {1, 2, 5, 10, 30, 100, 400}) {
+    for (int shape = 0; shape < 3; ++shape) {
+      int M = n, N = shape == 0 ? n : (shape == 1 ? 2 * n : (n + 1) / 2);
+      for (const char *kind : {"integers", "rand*100", "distances", "gated distances", "huge"}) {
+        std::vector<double> px(M), py(M), qx(N), qy(N);
+        for (auto *v : {&px, &py, &qx, &qy}) {
+          for (double &x : *v) x = unit(rng);
+        }
+        ArrayPtr input(mxCreateDoubleMatrix_730(M, N, mxREAL));
+        double *C = mxGetPr(input.get());
+        for (int c = 0; c < N; ++c) {
+          for (int r = 0; r < M; ++r) {
+            double d = std::hypot(px[r] - qx[c], py[r] - qy[c]);
+            double &x = C[r + static_cast<size_t>(M) * c];
+            switch (kind[0] + kind[1]) {
+              case 'i' + 'n': x = std::floor(unit(rng) * 1001); break;
+              case 'r' + 'a': x = unit(rng) * 100; break;
+              case 'd' + 'i': x = d; break;
+              case 'g' + 'a': x = d > 0.4 ? INFINITY : d; break;
+              default: x = unit(rng) * 1e305; break;  // the dense engine's
+            }
+          }
+        }
+        mexhost::CallResult r = plugin().call(2, {input.get()});
+        ASSERT_EQ(r.status, mexhost::CallResult::Status::ok) << r.identifier << " " << r.message;
+        std::string what = std::to_string(M) + "-by-" + std::to_string(N) + " " + kind;
+        EXPECT_LE(r.allocations - kOutputs, 2) << what;
+        if (M + N <= 20) {
+          EXPECT_EQ(r.allocations - kOutputs, 1) << what;
+          EXPECT_LE(r.peakScratchBytes, kSmallCallBytes) << what;
+        }
+      }
+    }
+  }
+}
+
 // The check of the costs, in plain loops: what CostSummary holds. The
 // finest grid is found by dividing: x / 2^b is an integer for b up to the
 // exponent of x's lowest set bit, and odd there.
