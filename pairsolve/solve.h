@@ -86,7 +86,7 @@ SolveOutcome solve(Scratch &scratch, double *assignment, double *cost, const dou
         F > 0.0 ? (F * kSubstituteFactor) * static_cast<double>(E) : kSubstituteWhenAllZero;
   }
   SolveOutcome outcome = SolveOutcome::inexact;
-  Plan order = plan(summary, request);
+  Plan order = plan(summary, request, M, N);
   for (int i = 0; i < order.count && outcome == SolveOutcome::inexact; ++i) {
     Engine engine = order.engines[i];
     *solvedBy = engine;
