@@ -1,7 +1,8 @@
 function pairsolve_sizes (manifest, results)
 % pairsolve_sizes: times pairsolve, as the installed package runs it, on
 % the matrices listed in MANIFEST, and writes RESULTS (called by
-% bench/pairsolve_sizes.py, which times scipy on the same files).
+% bench/pairsolve_sizes.py once per cell, which then times scipy on the
+% same files, so both see about the same load).
 %
 % Each line of MANIFEST is "FILE M N CALLS": FILE holds the M-by-N matrix
 % as column-major doubles. pairsolve solves it once to warm up, then CALLS
