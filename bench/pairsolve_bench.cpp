@@ -61,6 +61,7 @@ double engineCode(Engine engine) {
     case Engine::exact: return 2;
     case Engine::grid: return 3;
     case Engine::hybrid: return 4;
+    case Engine::unique: return 5;
     default: return 0;
   }
 }

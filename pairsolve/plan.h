@@ -43,7 +43,7 @@ namespace {
 
 // Which engine solves: the automatic plan, or one engine (see above). A
 // solve reports the engine whose result it returns.
-enum class Engine { automatic, dense, exact, grid, hybrid };
+enum class Engine { automatic, dense, exact, grid, hybrid, unique };
 
 // The most engines a plan holds.
 constexpr int kMostPlannedEngines = 4;
@@ -63,6 +63,7 @@ Plan plan(const CostSummary &summary, Engine request, int M, int N) {
     case Engine::exact: return {{Engine::exact}, 1};
     case Engine::grid: return {{Engine::grid, Engine::dense}, 2};
     case Engine::hybrid: return {{Engine::hybrid, Engine::dense}, 2};
+    case Engine::unique: return {{Engine::unique, Engine::dense}, 2};
     case Engine::automatic: break;
   }
   Plan automatic;

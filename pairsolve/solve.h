@@ -19,6 +19,7 @@
 #include "hybrid.h"
 #include "plan.h"
 #include "summary.h"
+#include "unique.h"
 
 namespace {
 
@@ -107,6 +108,9 @@ SolveOutcome solve(Scratch &scratch, double *assignment, double *cost, const dou
       case Engine::hybrid:
         outcome = solveHybrid(scratch, assignment, C, M, N, summary, substitute, nanForbidden,
                               capacities.summarySlots);
+        break;
+      case Engine::unique:
+        outcome = solveUnique(scratch, assignment, C, M, N, summary, substitute);
         break;
       case Engine::dense:
         outcome = solveDense(scratch, assignment, C, M, N, substitute, nanForbidden,

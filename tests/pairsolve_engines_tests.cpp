@@ -378,6 +378,7 @@ struct Tally {
   long beyondFirstStars = 0;
   long automaticHybrid = 0;
   long automaticDense = 0;
+  long uniqueCertified = 0;  // matrices the unique engine certified (not handed on)
 };
 
 // Whether the first stars already complete the solve of C (every matrix
@@ -446,6 +447,7 @@ void compareEngines(const std::vector<double> &C, int M, int N, Kind kind, Tally
       tally.exactSolves += choice.capacities.summarySlots == kSummarySlots;
     }
     tally.automaticGrid += choice.engine == Engine::automatic && solvedBy == Engine::grid;
+    tally.uniqueCertified += choice.engine == Engine::unique && solvedBy == Engine::unique;
     if (choice.engine == Engine::automatic && !firstStarsComplete(C, M, N)) {
       ++tally.beyondFirstStars;
       tally.automaticHybrid += solvedBy == Engine::hybrid;
@@ -521,10 +523,11 @@ TEST(PairsolveEngines, MatchThePlainEngineOnRandomMatrices) {
     std::printf(
         "%-16s %7ld matrices, exact engine on %7ld, grid engine admits %7ld, "
         "certifies %7ld (automatic: %7ld), beyond the first stars %7ld (automatic: hybrid "
-        "engine on %7ld, dense on %7ld), plain engine stuck on %ld, mismatches %ld\n",
+        "engine on %7ld, dense on %7ld), unique engine certifies %7ld, plain engine stuck on %ld, "
+        "mismatches %ld\n",
         kindName(kind), tally.matrices, tally.exactSolves, tally.gridAdmitted, tally.gridCertified,
         tally.automaticGrid, tally.beyondFirstStars, tally.automaticHybrid, tally.automaticDense,
-        tally.stuck, tally.mismatches);
+        tally.uniqueCertified, tally.stuck, tally.mismatches);
     total.matrices += tally.matrices;
     total.exactSolves += tally.exactSolves;
     total.stuck += tally.stuck;

@@ -44,7 +44,8 @@ inline std::vector<Choice> engineChoices() {
           {"grid, one summary slot", Engine::grid, oneSlot},
           {"dense, one zero candidate, one-phase log", Engine::dense, smallDense},
           {"hybrid", Engine::hybrid, Capacities()},
-          {"hybrid, one summary slot", Engine::hybrid, oneSlot}};
+          {"hybrid, one summary slot", Engine::hybrid, oneSlot},
+          {"unique", Engine::unique, Capacities()}};
 }
 
 inline Result runEngine(const std::vector<double> &C, int M, int N, Engine engine,
