@@ -12,21 +12,32 @@
 //   - grid     the potential engine with the grid policy (grid.h): finite
 //              costs on one power-of-two grid, the largest at most 2^53
 //              units, when its check certifies the result.
+//   - unique   the unique-optimum engine (unique.h): costs without NaN up
+//              to 2^500, when it proves that the steps end on the optimum
+//              its search found (a clear margin over every other
+//              assignment).
 //   - hybrid   the potential engine with the hybrid policy (hybrid.h):
 //              costs up to 2^1000, Inf and NaN included, unless heavy ties
 //              exhaust its replays.
 //   - dense    every input (dense.h).
 // The automatic plans:
-//   costs holding Inf or NaN           exact, hybrid, dense
+//   costs holding Inf, no NaN          exact, unique, hybrid, dense
+//   costs holding NaN                  exact, hybrid, dense
 //   finite integers                    exact, grid, hybrid, dense
-//   finite, not all integers           grid, exact, hybrid, dense
+//   finite, not all integers           grid, exact, unique, hybrid, dense
 // The exact policy admits only costs the grid policy admits too, so for
-// costs that are not all integers the grid engine goes first. A matrix of
-// at most kDenseElements elements skips the hybrid engine: there the
-// dense engine's plain loops beat its heaps and replays (measured: dense
-// is the faster up to about 64-by-64, on distances, rand * 100 and
-// 10^U(-3, 3) alike). One engine's plan is that engine, then dense, except
-// for the exact engine alone (which then reports inexact costs as such).
+// costs that are not all integers the grid engine goes first. The unique
+// engine is planned where its search beats the potential engine (measured
+// on distances, rand * 100 and 10^U(-3, 3)): at most kPlannedUniquePairs pairs,
+// and, for a matrix taller than wide, at most kUniqueTallElements elements;
+// beyond 500 pairs its margin, which grows as the cube of the pairs, stops
+// holding on 2-D distances, and the search alone takes longer than the
+// hybrid engine. A matrix of at most kDenseElements elements skips the
+// hybrid engine: there the dense engine's plain loops beat its heaps and
+// replays (measured: dense is the faster up to about 64-by-64, on
+// distances, rand * 100 and 10^U(-3, 3) alike). One engine's plan is that
+// engine, then dense, except for the exact engine alone (which then reports
+// inexact costs as such).
 //
 // One rule depends on the attempt: when the grid engine admits the costs
 // but its check cannot certify its result, the solve goes straight to the
@@ -46,9 +57,13 @@ namespace {
 enum class Engine { automatic, dense, exact, grid, hybrid, unique };
 
 // The most engines a plan holds.
-constexpr int kMostPlannedEngines = 4;
+constexpr int kMostPlannedEngines = 5;
 // Up to this many elements, the automatic plans leave out the hybrid engine.
 constexpr std::int64_t kDenseElements = 4096;
+// Where the automatic plans hold the unique engine: at most this many
+// pairs, and at most this many elements when taller than wide.
+constexpr int kPlannedUniquePairs = 500;
+constexpr std::int64_t kUniqueTallElements = 250000;
 
 struct Plan {
   Engine engines[kMostPlannedEngines];
@@ -66,6 +81,7 @@ Plan plan(const CostSummary &summary, Engine request, int M, int N) {
     case Engine::unique: return {{Engine::unique, Engine::dense}, 2};
     case Engine::automatic: break;
   }
+  const std::int64_t elements = static_cast<std::int64_t>(M) * N;
   Plan automatic;
   if (summary.anyNonFinite) {
     automatic = {{Engine::exact, Engine::hybrid, Engine::dense}, 3};
@@ -74,7 +90,18 @@ Plan plan(const CostSummary &summary, Engine request, int M, int N) {
   } else {
     automatic = {{Engine::grid, Engine::exact, Engine::hybrid, Engine::dense}, 4};
   }
-  if (static_cast<std::int64_t>(M) * N <= kDenseElements) {
+  const bool uniqueFits = (M < N ? M : N) <= kPlannedUniquePairs &&
+                          (M <= N || elements <= kUniqueTallElements);
+  const bool finiteIntegers = summary.integral && !summary.anyNonFinite;
+  if (uniqueFits && !summary.anyNaN && !finiteIntegers) {
+    // The unique engine goes just before the hybrid engine.
+    int hybrid = automatic.count - 2;
+    automatic.engines[automatic.count] = Engine::dense;
+    automatic.engines[hybrid + 1] = Engine::hybrid;
+    automatic.engines[hybrid] = Engine::unique;
+    ++automatic.count;
+  }
+  if (elements <= kDenseElements) {
     // The hybrid engine is the last but one: dense takes its place.
     automatic.engines[automatic.count - 2] = Engine::dense;
     --automatic.count;

@@ -373,11 +373,12 @@ struct Tally {
   long automaticGrid = 0;  // matrices the automatic choice solved with the grid engine
   long mismatches = 0;     // engine results that differ from the plain engine's
   // Matrices whose first stars leave work for the phases, and of those the
-  // ones the automatic choice solved with the hybrid and with the dense
-  // engine (the rest, the exact or the grid engine took).
+  // ones the automatic choice solved with the hybrid, the dense and the
+  // unique engine (the rest, the exact or the grid engine took).
   long beyondFirstStars = 0;
   long automaticHybrid = 0;
   long automaticDense = 0;
+  long automaticUnique = 0;
   long uniqueCertified = 0;  // matrices the unique engine certified (not handed on)
 };
 
@@ -452,6 +453,7 @@ void compareEngines(const std::vector<double> &C, int M, int N, Kind kind, Tally
       ++tally.beyondFirstStars;
       tally.automaticHybrid += solvedBy == Engine::hybrid;
       tally.automaticDense += solvedBy == Engine::dense;
+      tally.automaticUnique += solvedBy == Engine::unique;
     }
     // Every mismatch is counted (so that a wrong build shows how many it
     // makes); the first few are reported in full.
@@ -523,11 +525,11 @@ TEST(PairsolveEngines, MatchThePlainEngineOnRandomMatrices) {
     std::printf(
         "%-16s %7ld matrices, exact engine on %7ld, grid engine admits %7ld, "
         "certifies %7ld (automatic: %7ld), beyond the first stars %7ld (automatic: hybrid "
-        "engine on %7ld, dense on %7ld), unique engine certifies %7ld, plain engine stuck on %ld, "
-        "mismatches %ld\n",
+        "engine on %7ld, dense on %7ld, unique on %7ld), unique engine certifies %7ld, plain "
+        "engine stuck on %ld, mismatches %ld\n",
         kindName(kind), tally.matrices, tally.exactSolves, tally.gridAdmitted, tally.gridCertified,
         tally.automaticGrid, tally.beyondFirstStars, tally.automaticHybrid, tally.automaticDense,
-        tally.uniqueCertified, tally.stuck, tally.mismatches);
+        tally.automaticUnique, tally.uniqueCertified, tally.stuck, tally.mismatches);
     total.matrices += tally.matrices;
     total.exactSolves += tally.exactSolves;
     total.stuck += tally.stuck;
@@ -549,13 +551,16 @@ TEST(PairsolveEngines, MatchThePlainEngineOnRandomMatrices) {
     // grid engine takes (a small matrix whose costs share one binade lies
     // on a grid): these matrices, at most 60-by-60, are below the size
     // from which the automatic plan uses the hybrid engine (plan.h), so
-    // the dense engine solves them (the larger matrices below reach the
-    // hybrid engine).
+    // the unique engine solves them, or the dense engine when its
+    // certificate does not hold (the larger matrices below reach the
+    // hybrid engine too). Their optima are nearly always clear: the unique
+    // engine certifies most of them.
     if (realisticOffGridKind(kind)) {
-      long offGrid = tally.automaticHybrid + tally.automaticDense;
+      long offGrid = tally.automaticHybrid + tally.automaticDense + tally.automaticUnique;
       EXPECT_EQ(tally.automaticHybrid, 0) << kindName(kind);
       EXPECT_GE(3 * offGrid, tally.matrices)
           << kindName(kind) << ": too few matrices reach the phases off the grids";
+      EXPECT_GE(2 * tally.uniqueCertified, tally.matrices) << kindName(kind);
     }
   }
   std::printf(
@@ -581,8 +586,9 @@ TEST(PairsolveEngines, MatchThePlainEngineOnRandomMatrices) {
 // A larger matrix of each kind, where phases are long and step 3's passes
 // many: the resume points and the row minima carry over many steps.
 // Real-valued costs off every grid, above the size from which the
-// automatic plan uses the hybrid engine, reach it: it solves at least 90%
-// of the realistic ones whose first stars leave work.
+// automatic plan uses the hybrid engine, reach the unique engine and then
+// the hybrid engine: one of the two solves at least 90% of the realistic
+// ones whose first stars leave work.
 TEST(PairsolveEngines, MatchThePlainEngineOnLargerMatrices) {
   std::mt19937_64 rng(0x1a46e);
   Tally realistic;
@@ -597,14 +603,16 @@ TEST(PairsolveEngines, MatchThePlainEngineOnLargerMatrices) {
     if (realisticOffGridKind(kind)) {
       realistic.automaticHybrid += tally.automaticHybrid;
       realistic.automaticDense += tally.automaticDense;
+      realistic.automaticUnique += tally.automaticUnique;
     }
   }
-  long offGrid = realistic.automaticHybrid + realistic.automaticDense;
+  long potential = realistic.automaticHybrid + realistic.automaticUnique;
+  long offGrid = potential + realistic.automaticDense;
   if (!std::getenv("TOOLBOX_ENGINE_FAMILIES")) {
     EXPECT_GE(offGrid, 12);
   }
-  EXPECT_GE(10 * realistic.automaticHybrid, 9 * offGrid)
-      << "the hybrid engine solved " << realistic.automaticHybrid << " of " << offGrid
+  EXPECT_GE(10 * potential, 9 * offGrid)
+      << "the unique and hybrid engines solved " << potential << " of " << offGrid
       << " realistic off-grid matrices beyond the first stars (the dense engine the others)";
 }
 
@@ -736,36 +744,54 @@ TEST(PairsolvePlan, OrderOfEngines) {
   using E = Engine;
   struct Expected {
     E request;
-    bool anyNonFinite, integral;
+    bool anyNonFinite, anyNaN, integral;
     int M, N;
     std::vector<E> engines;
   } expectations[] = {
-      {E::automatic, true, true, 100, 100, {E::exact, E::hybrid, E::dense}},
-      {E::automatic, true, false, 100, 100, {E::exact, E::hybrid, E::dense}},
-      {E::automatic, false, true, 100, 100, {E::exact, E::grid, E::hybrid, E::dense}},
-      {E::automatic, false, false, 100, 100, {E::grid, E::exact, E::hybrid, E::dense}},
-      {E::automatic, false, false, 64, 65, {E::grid, E::exact, E::hybrid, E::dense}},
+      {E::automatic, true, true, true, 100, 100, {E::exact, E::hybrid, E::dense}},
+      {E::automatic, true, true, false, 100, 100, {E::exact, E::hybrid, E::dense}},
+      {E::automatic, true, false, true, 100, 100, {E::exact, E::unique, E::hybrid, E::dense}},
+      {E::automatic, true, false, false, 100, 100, {E::exact, E::unique, E::hybrid, E::dense}},
+      {E::automatic, false, false, true, 100, 100, {E::exact, E::grid, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, 100, 100,
+       {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, 64, 65,
+       {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
+      // The unique engine: at most 500 pairs, and at most 250,000 elements
+      // when taller than wide.
+      {E::automatic, false, false, false, 500, 1000,
+       {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, 501, 1000, {E::grid, E::exact, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, 500, 500,
+       {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, 500, 250,
+       {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, 1000, 500, {E::grid, E::exact, E::hybrid, E::dense}},
+      {E::automatic, true, false, false, 2000, 2000, {E::exact, E::hybrid, E::dense}},
       // Small matrices: no hybrid engine.
-      {E::automatic, true, true, 64, 64, {E::exact, E::dense}},
-      {E::automatic, false, true, 5, 5, {E::exact, E::grid, E::dense}},
-      {E::automatic, false, false, 1, 4096, {E::grid, E::exact, E::dense}},
-      {E::automatic, false, false, 0, 0, {E::grid, E::exact, E::dense}},
-      {E::dense, false, false, 100, 100, {E::dense}},
-      {E::exact, false, false, 100, 100, {E::exact}},
-      {E::exact, true, true, 5, 5, {E::exact}},
-      {E::grid, false, false, 5, 5, {E::grid, E::dense}},
-      {E::hybrid, true, false, 5, 5, {E::hybrid, E::dense}},
+      {E::automatic, true, true, true, 64, 64, {E::exact, E::dense}},
+      {E::automatic, true, false, false, 64, 64, {E::exact, E::unique, E::dense}},
+      {E::automatic, false, false, true, 5, 5, {E::exact, E::grid, E::dense}},
+      {E::automatic, false, false, false, 1, 4096, {E::grid, E::exact, E::unique, E::dense}},
+      {E::automatic, false, false, false, 0, 0, {E::grid, E::exact, E::unique, E::dense}},
+      {E::dense, false, false, false, 100, 100, {E::dense}},
+      {E::exact, false, false, false, 100, 100, {E::exact}},
+      {E::exact, true, true, true, 5, 5, {E::exact}},
+      {E::grid, false, false, false, 5, 5, {E::grid, E::dense}},
+      {E::hybrid, true, true, false, 5, 5, {E::hybrid, E::dense}},
+      {E::unique, false, false, false, 2000, 2000, {E::unique, E::dense}},
   };
   for (const Expected &x : expectations) {
     CostSummary summary{};
     summary.anyNonFinite = x.anyNonFinite;
-    summary.anyNaN = x.anyNonFinite;
+    summary.anyNaN = x.anyNaN;
     summary.integral = x.integral;
     Plan order = plan(summary, x.request, x.M, x.N);
     std::vector<E> engines(order.engines, order.engines + order.count);
     std::string what = "request " + std::to_string(static_cast<int>(x.request)) + ", " +
                        std::to_string(x.M) + "-by-" + std::to_string(x.N) +
-                       (x.anyNonFinite ? ", non-finite" : "") + (x.integral ? ", integers" : "");
+                       (x.anyNonFinite ? ", non-finite" : "") + (x.anyNaN ? ", NaN" : "") +
+                       (x.integral ? ", integers" : "");
     EXPECT_EQ(engines, x.engines) << what;
     int next = afterUncertified(order);
     if (engines.back() == E::dense) {

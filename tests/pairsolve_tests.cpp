@@ -441,8 +441,8 @@ TEST(PairsolveCases, HoldOnEveryEngine) {
     }
     int M = static_cast<int>(mxGetM(input.get())), N = static_cast<int>(mxGetN(input.get()));
     std::vector<double> C(mxGetPr(input.get()), mxGetPr(input.get()) + static_cast<size_t>(M) * N);
-    for (Engine engine :
-         {Engine::automatic, Engine::dense, Engine::exact, Engine::grid, Engine::hybrid}) {
+    for (Engine engine : {Engine::automatic, Engine::dense, Engine::exact, Engine::grid,
+                          Engine::hybrid, Engine::unique}) {
       std::string where = testCase.file + ":" + std::to_string(testCase.line) + " engine " +
                           std::to_string(static_cast<int>(engine));
       if (testCase.expectError) {
@@ -477,7 +477,7 @@ TEST(PairsolveCases, HoldOnEveryEngine) {
       ++checked;
     }
   }
-  EXPECT_GT(checked, 140);  // the file's matrix examples, five engine choices each
+  EXPECT_GT(checked, 170);  // the file's matrix examples, six engine choices each
 }
 
 }  // namespace
