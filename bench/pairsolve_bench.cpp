@@ -13,7 +13,7 @@
 // Each reports the solved cost as a counter, so that the script can check
 // that both sides solved the same matrix, and the engine whose result the
 // automatic choice returned (counter engine: 1 dense, 2 exact, 3 grid,
-// 4 hybrid).
+// 4 hybrid, 5 unique).
 // `pairsolve_bench --dump KIND M N FILE` writes a matrix of the real-valued
 // kinds to FILE (column-major doubles), so that scipy solves the very same
 // bits. Every benchmark times single

@@ -41,7 +41,7 @@ LARGE_REPETITIONS = 5  # above a million elements
 KINDS = ["int1000", "int1000000", "int10", UNIFORM, "scaled", "span", "euclid2", "euclid10",
          "euclid2gated", "euclid10gated"]
 DUMPED = KINDS[4:]  # written by pairsolve_bench --dump
-ENGINES = {1: "dense", 2: "exact", 3: "grid", 4: "hybrid"}
+ENGINES = {1: "dense", 2: "exact", 3: "grid", 4: "hybrid", 5: "unique"}
 
 
 def benchmark_matrix(m, n, kind, build):

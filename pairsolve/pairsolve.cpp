@@ -14,7 +14,7 @@
 // step 2a (cover starred columns) and step 5 (add h to the covered rows, then
 // subtract it from the uncovered columns). Among equal-cost assignments that
 // fixes which one is returned, and the floating-point operations fix every
-// working cost. Four engines make exactly those decisions, faster than a
+// working cost. Three engines reach exactly that result, faster than a
 // literal transcription of the steps; plan.h chooses among them:
 //
 // - The dense engine works for every input. It keeps the working costs in a
@@ -43,6 +43,10 @@
 //     each least cost decided by a margin that bounds its own and the
 //     steps' rounding, or, where the margin is not clear, by replaying that
 //     element's floating-point operations from a log (replay.h).
+// - The unique-optimum engine (unique.h) solves by shortest augmenting
+//   paths, then proves that every other assignment costs more than the
+//   steps' rounding could make up for, so the steps end on the same one;
+//   where the proof does not hold (ties, near ties) the next engine solves.
 //
 // Control passes between the steps through loops, so the stack depth stays
 // constant however many transitions a solve takes.
@@ -65,6 +69,8 @@
 //   grid.h           the grid policy, its check and proof
 //   replay.h         the log of step 5s and covers, and an element's replay
 //   hybrid.h         the hybrid policy: margins, replays and their proof
+//   unique.h         the unique-optimum engine: its search, its
+//                    certificate and their proof
 //   solve.h          one solve: substitute, the plan's engines, NaN fallback,
 //                    cost
 // This file holds the driver and the gateway. Checks and the driver return
