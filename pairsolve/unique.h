@@ -1,6 +1,6 @@
-// unique.h: the unique-optimum engine. For finite costs it finds an optimal
-// assignment by shortest augmenting paths (the method of scipy's
-// linear_sum_assignment, a few passes over C per row), then proves that the
+// unique.h: the unique-optimum engine. It finds an optimal assignment by
+// shortest augmenting paths (the method of scipy's linear_sum_assignment,
+// started from each line's least cost), then proves that the
 // covering steps, run in doubles, would end on that very assignment: when
 // every other assignment costs more than the steps' rounding can account
 // for, the steps cannot end anywhere else. When the proof does not go
@@ -295,8 +295,28 @@ SolveOutcome solveUnique(Scratch &scratch, double *assignment, const double *C, 
     s.leftOf[j] = kNone;
     s.v[j] = 0.0;
   }
+  // A start: each left item's price is its least cost (every reduced cost
+  // stays at least 0), and it takes that right item when still free; the
+  // augmentations pair the rest.
   for (int i = 0; i < L; ++i) {
-    if (!augment(view, s, i)) return SolveOutcome::inexact;
+    int best = kNone;
+    double least = kInf;
+    for (int j = 0; j < R; ++j) {
+      double x = view.cost(i, j);
+      if (x < least) {
+        least = x;
+        best = j;
+      }
+    }
+    if (best == kNone) return SolveOutcome::inexact;  // no finite cost
+    s.p[i] = least;
+    if (s.leftOf[best] == kNone) {
+      s.leftOf[best] = i;
+      s.rightOf[i] = best;
+    }
+  }
+  for (int i = 0; i < L; ++i) {
+    if (s.rightOf[i] == kNone && !augment(view, s, i)) return SolveOutcome::inexact;
   }
   // The duals' sizes, and v as the certificate takes it.
   double pMax = 0.0, vMax = 0.0;
