@@ -28,8 +28,8 @@
 // The exact policy admits only costs the grid policy admits too, so for
 // costs that are not all integers the grid engine goes first. The unique
 // engine is planned where its search beats the potential engine (measured
-// on distances, rand * 100 and 10^U(-3, 3)): at most kPlannedUniquePairs pairs,
-// and, for a matrix taller than wide, at most kUniqueTallElements elements;
+// on distances, rand * 100 and 10^U(-3, 3)): at most kPlannedUniquePairs pairs
+// and kUniqueElements elements (kUniqueTallElements when taller than wide);
 // beyond 500 pairs its margin, which grows as the cube of the pairs, stops
 // holding on 2-D distances, and the search alone takes longer than the
 // hybrid engine. A matrix of at most kDenseElements elements skips the
@@ -61,8 +61,9 @@ constexpr int kMostPlannedEngines = 5;
 // Up to this many elements, the automatic plans leave out the hybrid engine.
 constexpr std::int64_t kDenseElements = 4096;
 // Where the automatic plans hold the unique engine: at most this many
-// pairs, and at most this many elements when taller than wide.
+// pairs and elements, and fewer elements when taller than wide.
 constexpr int kPlannedUniquePairs = 500;
+constexpr std::int64_t kUniqueElements = 1000000;
 constexpr std::int64_t kUniqueTallElements = 250000;
 
 struct Plan {
@@ -91,7 +92,7 @@ Plan plan(const CostSummary &summary, Engine request, int M, int N) {
     automatic = {{Engine::grid, Engine::exact, Engine::hybrid, Engine::dense}, 4};
   }
   const bool uniqueFits = (M < N ? M : N) <= kPlannedUniquePairs &&
-                          (M <= N || elements <= kUniqueTallElements);
+                          elements <= (M <= N ? kUniqueElements : kUniqueTallElements);
   const bool finiteIntegers = summary.integral && !summary.anyNonFinite;
   if (uniqueFits && !summary.anyNaN && !finiteIntegers) {
     // The unique engine goes just before the hybrid engine.

@@ -757,11 +757,14 @@ TEST(PairsolvePlan, OrderOfEngines) {
        {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
       {E::automatic, false, false, false, 64, 65,
        {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
-      // The unique engine: at most 500 pairs, and at most 250,000 elements
-      // when taller than wide.
+      // The unique engine: at most 500 pairs and 1,000,000 elements
+      // (250,000 when taller than wide).
       {E::automatic, false, false, false, 500, 1000,
        {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
       {E::automatic, false, false, false, 501, 1000, {E::grid, E::exact, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, 500, 2000,
+       {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, 500, 2001, {E::grid, E::exact, E::hybrid, E::dense}},
       {E::automatic, false, false, false, 500, 500,
        {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
       {E::automatic, false, false, false, 500, 250,
