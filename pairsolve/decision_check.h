@@ -107,7 +107,7 @@ void checkStep5(const DecisionCheck &check, const Marks &marks, double h, std::i
   CheckedDecisions &totals = checkedDecisions();
   ++totals.steps;
   double least = kInf;
-  const double bound = 0x1p-53 * (5.0 * static_cast<double>(step) + 3.0 * phase + 8.0);
+  const double bound = kUnitRoundoff * (5.0 * static_cast<double>(step) + 3.0 * phase + 8.0);
   for (int c = 0; c < check.N; ++c) {
     if (marks.colCovered[c]) continue;
     for (int r = 0; r < check.M; ++r) {

@@ -149,9 +149,6 @@
 
 namespace {
 
-// The unit roundoff of doubles: a sum or difference, rounded to nearest,
-// differs from the exact one by at most this times its magnitude.
-constexpr double kUnitRoundoff = 0x1p-53;
 // The margin's weights, in units of the roundoff (the opening comment
 // proves them): per step 5, per phase and a constant.
 constexpr double kMarginPerStep = 128.0;

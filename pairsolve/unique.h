@@ -90,7 +90,6 @@ constexpr int kUniqueMostPairs = 20000;
 constexpr int kUniqueArcsPerItem = 4;
 // Scratch per row plus column (search and certificate).
 constexpr std::size_t kUniqueScratchPerLine = 128;
-constexpr double kUnit = 0x1p-53;
 // The relative slack on each bound computed in doubles (a few roundings).
 constexpr double kBoundSlack = 1.0 + 0x1p-20;
 
@@ -337,19 +336,19 @@ SolveOutcome solveUnique(Scratch &scratch, double *assignment, const double *C, 
   }
   // U1 to U6 and the certificate's tau, each rounded up by the slack.
   const double k = static_cast<double>(K);
-  const double c1 = 2.0 * k * k * kUnit * kBoundSlack;
-  const double u1 = kUnit / (1.0 - kUnit) * kBoundSlack;
-  const double Y = reducedAc * (1.0 + 2.0 * k * kUnit) * kBoundSlack;
+  const double c1 = 2.0 * k * k * kUnitRoundoff * kBoundSlack;
+  const double u1 = kUnitRoundoff / (1.0 - kUnitRoundoff) * kBoundSlack;
+  const double Y = reducedAc * (1.0 + 2.0 * k * kUnitRoundoff) * kBoundSlack;
   const double a = (c1 + 2.0 * k * c1 * (1.0 + c1) / (1.0 - k * c1)) * kBoundSlack;
   const double Xb = Y * (1.0 + c1) / (1.0 - a) * kBoundSlack;
   const double Tb = Xb * (1.0 + c1) / (1.0 - k * c1) * kBoundSlack;
   const double w = (c1 + u1) * kBoundSlack;
   const double delta = (w * Y * (2.0 + 2.0 * u1) / (1.0 - u1) + 2.0 * k * c1 * Tb) /
                        (1.0 - w / (1.0 - u1)) * kBoundSlack;
-  const double e = 3.0 * kUnit * (Fmax + pMax + vMax) * kBoundSlack;
+  const double e = 3.0 * kUnitRoundoff * (Fmax + pMax + vMax) * kBoundSlack;
   const double tau = (delta + (k + 1.0) * (b.m + 2.0 * e + b.rhoA)) * kBoundSlack;
   if (!std::isfinite(tau) || !(a < 0.5)) return SolveOutcome::inexact;
-  if (summary.anyNonFinite && !(Xb < (substitute - Fmax) * (1.0 - 2.0 * kUnit))) {
+  if (summary.anyNonFinite && !(Xb < (substitute - Fmax) * (1.0 - 2.0 * kUnitRoundoff))) {
     return SolveOutcome::inexact;
   }
 #if defined(PAIRSOLVE_UNIQUE_ALWAYS_CERTIFIES)
