@@ -95,11 +95,11 @@ Plan plan(const CostSummary &summary, Engine request, int M, int N) {
                           elements <= (M <= N ? kUniqueElements : kUniqueTallElements);
   const bool finiteIntegers = summary.integral && !summary.anyNonFinite;
   if (uniqueFits && !summary.anyNaN && !finiteIntegers) {
-    // The unique engine goes just before the hybrid engine.
-    int hybrid = automatic.count - 2;
-    automatic.engines[automatic.count] = Engine::dense;
-    automatic.engines[hybrid + 1] = Engine::hybrid;
-    automatic.engines[hybrid] = Engine::unique;
+    // The unique engine goes just before the hybrid engine (the last but
+    // one).
+    int place = automatic.count - 2;
+    for (int i = automatic.count; i > place; --i) automatic.engines[i] = automatic.engines[i - 1];
+    automatic.engines[place] = Engine::unique;
     ++automatic.count;
   }
   if (elements <= kDenseElements) {

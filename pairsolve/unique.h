@@ -99,6 +99,7 @@ struct SideView {
   const double *C;
   std::int64_t leftStride, rightStride;
   int L, R;
+  bool leftAreColumns;
   double cost(int i, int j) const { return C[i * leftStride + j * rightStride]; }
 };
 
@@ -175,6 +176,14 @@ bool augment(const SideView &view, Search &s, int start) {
     j = next;
   }
   return true;
+}
+
+// The row and the column of left item i's pair.
+inline int pairedRow(const SideView &view, const Search &s, int i) {
+  return view.leftAreColumns ? s.rightOf[i] : i;
+}
+inline int pairedColumn(const SideView &view, const Search &s, int i) {
+  return view.leftAreColumns ? i : s.rightOf[i];
 }
 
 // What the certificate needs of the search's pairing: the bounds of the
@@ -274,7 +283,7 @@ SolveOutcome solveUnique(Scratch &scratch, double *assignment, const double *C, 
   scratch.reserve(kUniqueScratchPerLine * (static_cast<std::size_t>(M) + N));
   // Left items: the columns when M >= N (the search then runs down them,
   // contiguous), else the rows.
-  SideView view = M >= N ? SideView{C, M, 1, N, M} : SideView{C, 1, M, M, N};
+  SideView view = M >= N ? SideView{C, M, 1, N, M, true} : SideView{C, 1, M, M, N, false};
   const int L = view.L, R = view.R;
   Search s;
   s.rightOf = scratch.take<int>(L);
@@ -330,8 +339,7 @@ SolveOutcome solveUnique(Scratch &scratch, double *assignment, const double *C, 
   // R(Ac): the steps' first reduction on the search's pairs.
   double reducedAc = 0.0;
   for (int i = 0; i < L; ++i) {
-    int r = M >= N ? s.rightOf[i] : i;
-    int c = M >= N ? i : s.rightOf[i];
+    int r = pairedRow(view, s, i), c = pairedColumn(view, s, i);
     reducedAc += C[at(r, c, M)] - summary.lineLeast[M <= N ? r : c];
   }
   // U1 to U6 and the certificate's tau, each rounded up by the slack.
@@ -358,11 +366,7 @@ SolveOutcome solveUnique(Scratch &scratch, double *assignment, const double *C, 
 #else
   if (!arcsCertify(scratch, view, s, tau)) return SolveOutcome::inexact;
 #endif
-  for (int i = 0; i < L; ++i) {
-    int r = M >= N ? s.rightOf[i] : i;
-    int c = M >= N ? i : s.rightOf[i];
-    assignment[r] = c + 1.0;
-  }
+  for (int i = 0; i < L; ++i) assignment[pairedRow(view, s, i)] = pairedColumn(view, s, i) + 1.0;
   return SolveOutcome::complete;
 }
 
