@@ -53,6 +53,7 @@ using namespace pairsolvebench;
 constexpr int kRepetitions = 9;
 constexpr int kLargeRepetitions = 5;  // matrices of more than a million elements
 constexpr int kPlainRepetitions = 3;  // the plain engine (seconds per solve)
+constexpr int kSmallRepetitions = 3;  // matrices of at most 200-by-200, many solves each
 
 // The engine code of the counter engine.
 double engineCode(Engine engine) {
@@ -131,6 +132,31 @@ void registerAll() {
   }
 }
 
+// The sizes users call in loops: every engine that takes the kind, many
+// solves per repetition (microseconds each).
+void registerSmall() {
+  const int sizes[][2] = {{5, 5}, {20, 20}, {50, 50}, {100, 100}, {100, 200}, {200, 100}};
+  const struct {
+    const char *name;
+    Engine engine;
+  } engines[] = {{"auto", Engine::automatic}, {"exact", Engine::exact},
+                 {"grid", Engine::grid},      {"unique", Engine::unique},
+                 {"hybrid", Engine::hybrid},  {"dense", Engine::dense}};
+  for (const auto &shape : sizes) {
+    std::string size = std::to_string(shape[0]) + "x" + std::to_string(shape[1]);
+    for (long k : kAllKinds) {
+      for (const auto &engine : engines) {
+        if (engine.engine == Engine::exact && k < 0) continue;
+        std::string name = "pairsolve/" + std::string(engine.name) + "/" + size + "/" + kindName(k);
+        benchmark::RegisterBenchmark(name.c_str(), solveWith, engine.engine, shape[0], shape[1], k)
+            ->Unit(benchmark::kMicrosecond)
+            ->Repetitions(kSmallRepetitions)
+            ->ReportAggregatesOnly(true);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 // --dump KIND M N FILE: writes that matrix; returns whether it did.
@@ -154,6 +180,7 @@ bool dump(int argc, char **argv) {
 int main(int argc, char **argv) {
   if (argc > 1 && std::string(argv[1]) == "--dump") return dump(argc, argv) ? 0 : 1;
   registerAll();
+  registerSmall();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

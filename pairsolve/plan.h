@@ -20,7 +20,7 @@
 //              costs up to 2^1000, Inf and NaN included, unless heavy ties
 //              exhaust its replays.
 //   - dense    every input (dense.h).
-// The automatic plans:
+// The automatic plans, by what the check found:
 //   costs holding Inf, no NaN          exact, unique, hybrid, dense
 //   costs holding NaN                  exact, hybrid, dense
 //   finite integers                    exact, grid, hybrid, dense
@@ -28,16 +28,28 @@
 // The exact policy admits only costs the grid policy admits too, so for
 // costs that are not all integers the grid engine goes first. The unique
 // engine is planned where its search beats the potential engine (measured
-// on distances, rand * 100 and 10^U(-3, 3)): at most kPlannedUniquePairs pairs
-// and kUniqueElements elements (kUniqueTallElements when taller than wide);
-// beyond 500 pairs its margin, which grows as the cube of the pairs, stops
-// holding on 2-D distances, and the search alone takes longer than the
-// hybrid engine. A matrix of at most kDenseElements elements skips the
-// hybrid engine: there the dense engine's plain loops beat its heaps and
-// replays (measured: dense is the faster up to about 64-by-64, on
-// distances, rand * 100 and 10^U(-3, 3) alike). One engine's plan is that
-// engine, then dense, except for the exact engine alone (which then reports
-// inexact costs as such).
+// on distances, rand * 100 and 10^U(-3, 3)): at most kPlannedUniquePairs
+// pairs and kUniqueElements elements (kUniqueTallElements when taller than
+// wide); beyond 500 pairs its margin, which grows as the cube of the
+// pairs, stops holding on 2-D distances, and the search alone takes longer
+// than the hybrid engine. Then, by size and shape:
+// - The unique engine goes first (integers and rand included) on matrices
+//   of at most kUniqueFirstElements elements and on wider than tall ones
+//   it fits, unless the costs take few values (fewValues: fewer steps of
+//   their grid than K^2 / 2 for K pairs), where ties make its proof fail
+//   and its search would be wasted. Measured: on 20-by-20 its solve takes
+//   about half the exact or grid engine's time, on 50-by-50 as long, on
+//   100-by-100 twice as long; on 100-by-200 to 500-by-1000 it takes 0.6 to
+//   0.9 of theirs; on taller than wide matrices it loses from 200-by-100.
+// - A matrix of at most kDenseElements elements skips the hybrid engine:
+//   there the dense engine's plain loops beat its heaps and replays
+//   (measured: dense is the faster up to about 64-by-64, on distances,
+//   rand * 100 and 10^U(-3, 3) alike). Among those, costs of very few values
+//   (at most K steps of their grid, such as integers 0..10 from 10 pairs
+//   on) go to the dense engine alone: its zeros come in bulk there, and it
+//   takes 0.6 of the exact engine's time (20-by-20 and 50-by-50).
+// One engine's plan is that engine, then dense, except for the exact engine
+// alone (which then reports inexact costs as such).
 //
 // One rule depends on the attempt: when the grid engine admits the costs
 // but its check cannot certify its result, the solve goes straight to the
@@ -46,6 +58,7 @@
 #ifndef PAIRSOLVE_PLAN_H
 #define PAIRSOLVE_PLAN_H
 
+#include <cmath>
 #include <cstdint>
 
 #include "summary.h"
@@ -65,6 +78,21 @@ constexpr std::int64_t kDenseElements = 4096;
 constexpr int kPlannedUniquePairs = 500;
 constexpr std::int64_t kUniqueElements = 1000000;
 constexpr std::int64_t kUniqueTallElements = 250000;
+// Up to this many elements the unique engine goes first.
+constexpr std::int64_t kUniqueFirstElements = 2500;
+
+// The number of steps of the costs' grid up to their largest finite one (0
+// when no finite cost is above zero).
+inline double gridSteps(const CostSummary &summary) {
+  if (summary.finestBit == kNoCostBit) return 0.0;
+  return summary.largestFinite / std::ldexp(1.0, summary.finestBit);
+}
+
+// Whether the finite costs take so few values that K pairs likely tie: at
+// most K^2 / 2 steps of their grid.
+inline bool fewValues(const CostSummary &summary, int K) {
+  return gridSteps(summary) <= 0.5 * static_cast<double>(K) * K;
+}
 
 struct Plan {
   Engine engines[kMostPlannedEngines];
@@ -83,6 +111,10 @@ Plan plan(const CostSummary &summary, Engine request, int M, int N) {
     case Engine::automatic: break;
   }
   const std::int64_t elements = static_cast<std::int64_t>(M) * N;
+  const int K = M < N ? M : N;
+  if (elements <= kDenseElements && !summary.anyNaN && gridSteps(summary) <= K) {
+    return {{Engine::dense}, 1};
+  }
   Plan automatic;
   if (summary.anyNonFinite) {
     automatic = {{Engine::exact, Engine::hybrid, Engine::dense}, 3};
@@ -91,13 +123,15 @@ Plan plan(const CostSummary &summary, Engine request, int M, int N) {
   } else {
     automatic = {{Engine::grid, Engine::exact, Engine::hybrid, Engine::dense}, 4};
   }
-  const bool uniqueFits = (M < N ? M : N) <= kPlannedUniquePairs &&
+  const bool uniqueFits = K <= kPlannedUniquePairs &&
                           elements <= (M <= N ? kUniqueElements : kUniqueTallElements);
+  const bool uniqueFirst =
+      (elements <= kUniqueFirstElements || M < N) && !fewValues(summary, K);
   const bool finiteIntegers = summary.integral && !summary.anyNonFinite;
-  if (uniqueFits && !summary.anyNaN && !finiteIntegers) {
-    // The unique engine goes just before the hybrid engine (the last but
-    // one).
-    int place = automatic.count - 2;
+  if (uniqueFits && !summary.anyNaN && (uniqueFirst || !finiteIntegers)) {
+    // The unique engine goes first, or just before the hybrid engine (the
+    // last but one).
+    int place = uniqueFirst ? 0 : automatic.count - 2;
     for (int i = automatic.count; i > place; --i) automatic.engines[i] = automatic.engines[i - 1];
     automatic.engines[place] = Engine::unique;
     ++automatic.count;

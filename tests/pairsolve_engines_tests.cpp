@@ -371,6 +371,7 @@ struct Tally {
   long gridCertified =
       0;  // of those, the ones whose check held (the others went to the dense engine)
   long automaticGrid = 0;  // matrices the automatic choice solved with the grid engine
+  long automaticGridOrUnique = 0;  // ... with the grid or the unique engine
   long mismatches = 0;     // engine results that differ from the plain engine's
   // Matrices whose first stars leave work for the phases, and of those the
   // ones the automatic choice solved with the hybrid, the dense and the
@@ -448,6 +449,8 @@ void compareEngines(const std::vector<double> &C, int M, int N, Kind kind, Tally
       tally.exactSolves += choice.capacities.summarySlots == kSummarySlots;
     }
     tally.automaticGrid += choice.engine == Engine::automatic && solvedBy == Engine::grid;
+    tally.automaticGridOrUnique += choice.engine == Engine::automatic &&
+                                   (solvedBy == Engine::grid || solvedBy == Engine::unique);
     tally.uniqueCertified += choice.engine == Engine::unique && solvedBy == Engine::unique;
     if (choice.engine == Engine::automatic && !firstStarsComplete(C, M, N)) {
       ++tally.beyondFirstStars;
@@ -536,13 +539,16 @@ TEST(PairsolveEngines, MatchThePlainEngineOnRandomMatrices) {
     total.mismatches += tally.mismatches;
     if (HasFatalFailure()) return;
     // The grid families reach the grid engine, which certifies nearly all
-    // of the rand-like and large-integer ones; the adversarial ones must
-    // also make its check fail, so that the dense engine takes over.
+    // of the rand-like and large-integer ones (the automatic plan solves
+    // those with the unique engine first when small or wide, else with the
+    // grid engine); the adversarial ones must also make its check fail, so
+    // that the dense engine takes over.
     if (gridKind(kind)) {  // all but a few all-zero matrices
       EXPECT_GE(tally.gridAdmitted, tally.matrices * 9 / 10) << kindName(kind);
     }
     if (kind == Kind::gridUniform || kind == Kind::bigIntegers) {
-      EXPECT_GE(tally.automaticGrid, tally.matrices * 9 / 10) << kindName(kind);
+      EXPECT_GE(tally.gridCertified, tally.matrices * 9 / 10) << kindName(kind);
+      EXPECT_GE(tally.automaticGridOrUnique, tally.matrices * 9 / 10) << kindName(kind);
     }
     if (kind == Kind::fewLevels || kind == Kind::belowTheta) {
       EXPECT_GT(tally.gridAdmitted - tally.gridCertified, 0) << kindName(kind);
@@ -742,59 +748,94 @@ TEST(PairsolveEngines, OneSpecialCostAtEveryPlace) {
 // and where a solve goes on after an uncertified grid solve.
 TEST(PairsolvePlan, OrderOfEngines) {
   using E = Engine;
+  // steps: the largest finite cost in units of the costs' grid (many: no
+  // ties to fear; few: at most K^2 / 2 for K pairs; tiny: at most K).
+  constexpr double many = 1e12, few = 1000, tiny = 10;
   struct Expected {
     E request;
     bool anyNonFinite, anyNaN, integral;
+    double steps;
     int M, N;
     std::vector<E> engines;
   } expectations[] = {
-      {E::automatic, true, true, true, 100, 100, {E::exact, E::hybrid, E::dense}},
-      {E::automatic, true, true, false, 100, 100, {E::exact, E::hybrid, E::dense}},
-      {E::automatic, true, false, true, 100, 100, {E::exact, E::unique, E::hybrid, E::dense}},
-      {E::automatic, true, false, false, 100, 100, {E::exact, E::unique, E::hybrid, E::dense}},
-      {E::automatic, false, false, true, 100, 100, {E::exact, E::grid, E::hybrid, E::dense}},
-      {E::automatic, false, false, false, 100, 100,
+      {E::automatic, true, true, true, many, 100, 100, {E::exact, E::hybrid, E::dense}},
+      {E::automatic, true, true, false, many, 100, 100, {E::exact, E::hybrid, E::dense}},
+      {E::automatic, true, false, true, many, 100, 100,
+       {E::exact, E::unique, E::hybrid, E::dense}},
+      {E::automatic, true, false, false, many, 100, 100,
+       {E::exact, E::unique, E::hybrid, E::dense}},
+      {E::automatic, false, false, true, many, 100, 100,
+       {E::exact, E::grid, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, many, 100, 100,
        {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
-      {E::automatic, false, false, false, 64, 65,
+      {E::automatic, false, false, false, few, 100, 100,
        {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
+      // Wider than tall: the unique engine first, integers included, unless
+      // the costs take few values.
+      {E::automatic, false, false, false, many, 64, 65,
+       {E::unique, E::grid, E::exact, E::hybrid, E::dense}},
+      {E::automatic, false, false, true, many, 64, 65,
+       {E::unique, E::exact, E::grid, E::hybrid, E::dense}},
+      {E::automatic, true, false, false, many, 64, 65,
+       {E::unique, E::exact, E::hybrid, E::dense}},
+      {E::automatic, false, false, true, few, 64, 65, {E::exact, E::grid, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, few, 64, 65,
+       {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
+      {E::automatic, true, true, false, many, 64, 65, {E::exact, E::hybrid, E::dense}},
       // The unique engine: at most 500 pairs and 1,000,000 elements
       // (250,000 when taller than wide).
-      {E::automatic, false, false, false, 500, 1000,
+      {E::automatic, false, false, false, many, 500, 1000,
+       {E::unique, E::grid, E::exact, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, many, 501, 1000,
+       {E::grid, E::exact, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, many, 500, 2000,
+       {E::unique, E::grid, E::exact, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, many, 500, 2001,
+       {E::grid, E::exact, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, many, 500, 500,
        {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
-      {E::automatic, false, false, false, 501, 1000, {E::grid, E::exact, E::hybrid, E::dense}},
-      {E::automatic, false, false, false, 500, 2000,
+      {E::automatic, false, false, false, many, 500, 250,
        {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
-      {E::automatic, false, false, false, 500, 2001, {E::grid, E::exact, E::hybrid, E::dense}},
-      {E::automatic, false, false, false, 500, 500,
-       {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
-      {E::automatic, false, false, false, 500, 250,
-       {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
-      {E::automatic, false, false, false, 1000, 500, {E::grid, E::exact, E::hybrid, E::dense}},
-      {E::automatic, true, false, false, 2000, 2000, {E::exact, E::hybrid, E::dense}},
-      // Small matrices: no hybrid engine.
-      {E::automatic, true, true, true, 64, 64, {E::exact, E::dense}},
-      {E::automatic, true, false, false, 64, 64, {E::exact, E::unique, E::dense}},
-      {E::automatic, false, false, true, 5, 5, {E::exact, E::grid, E::dense}},
-      {E::automatic, false, false, false, 1, 4096, {E::grid, E::exact, E::unique, E::dense}},
-      {E::automatic, false, false, false, 0, 0, {E::grid, E::exact, E::unique, E::dense}},
-      {E::dense, false, false, false, 100, 100, {E::dense}},
-      {E::exact, false, false, false, 100, 100, {E::exact}},
-      {E::exact, true, true, true, 5, 5, {E::exact}},
-      {E::grid, false, false, false, 5, 5, {E::grid, E::dense}},
-      {E::hybrid, true, true, false, 5, 5, {E::hybrid, E::dense}},
-      {E::unique, false, false, false, 2000, 2000, {E::unique, E::dense}},
+      {E::automatic, false, false, false, many, 1000, 500,
+       {E::grid, E::exact, E::hybrid, E::dense}},
+      {E::automatic, true, false, false, many, 2000, 2000, {E::exact, E::hybrid, E::dense}},
+      // Small matrices: no hybrid engine; the unique engine first up to
+      // 2500 elements; few values: the dense engine alone.
+      {E::automatic, true, true, true, many, 64, 64, {E::exact, E::dense}},
+      {E::automatic, true, true, true, tiny, 64, 64, {E::exact, E::dense}},
+      {E::automatic, true, false, false, many, 64, 64, {E::exact, E::unique, E::dense}},
+      {E::automatic, true, false, false, many, 50, 50, {E::unique, E::exact, E::dense}},
+      {E::automatic, true, false, false, many, 100, 25, {E::unique, E::exact, E::dense}},
+      {E::automatic, true, false, false, many, 51, 50, {E::exact, E::unique, E::dense}},
+      {E::automatic, false, false, true, many, 5, 5, {E::unique, E::exact, E::grid, E::dense}},
+      {E::automatic, false, false, true, few, 50, 50, {E::exact, E::grid, E::dense}},
+      {E::automatic, false, false, true, tiny, 20, 20, {E::dense}},
+      {E::automatic, true, false, true, tiny, 64, 64, {E::dense}},
+      {E::automatic, false, false, true, tiny, 5, 5, {E::exact, E::grid, E::dense}},
+      {E::automatic, false, false, false, many, 1, 4096,
+       {E::unique, E::grid, E::exact, E::dense}},
+      {E::automatic, false, false, false, 0, 0, 0, {E::dense}},
+      {E::dense, false, false, false, many, 100, 100, {E::dense}},
+      {E::exact, false, false, false, many, 100, 100, {E::exact}},
+      {E::exact, true, true, true, tiny, 5, 5, {E::exact}},
+      {E::grid, false, false, false, tiny, 5, 5, {E::grid, E::dense}},
+      {E::hybrid, true, true, false, many, 5, 5, {E::hybrid, E::dense}},
+      {E::unique, false, false, false, many, 2000, 2000, {E::unique, E::dense}},
   };
   for (const Expected &x : expectations) {
     CostSummary summary{};
     summary.anyNonFinite = x.anyNonFinite;
     summary.anyNaN = x.anyNaN;
     summary.integral = x.integral;
+    summary.largestFinite = x.steps;
+    summary.finestBit = 0;
     Plan order = plan(summary, x.request, x.M, x.N);
     std::vector<E> engines(order.engines, order.engines + order.count);
     std::string what = "request " + std::to_string(static_cast<int>(x.request)) + ", " +
                        std::to_string(x.M) + "-by-" + std::to_string(x.N) +
                        (x.anyNonFinite ? ", non-finite" : "") + (x.anyNaN ? ", NaN" : "") +
-                       (x.integral ? ", integers" : "");
+                       (x.integral ? ", integers" : "") + ", " + std::to_string(x.steps) +
+                       " steps";
     EXPECT_EQ(engines, x.engines) << what;
     int next = afterUncertified(order);
     if (engines.back() == E::dense) {
