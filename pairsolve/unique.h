@@ -88,6 +88,9 @@ constexpr int kUniqueMostPairs = 20000;
 // Arcs per left item the certificate keeps; more means near ties, which
 // the certificate would not get through anyway.
 constexpr int kUniqueArcsPerItem = 4;
+// The certificate's guess of m + 2 e + rhoA, in units of e (see
+// solveUnique).
+constexpr double kGuessedErrors = 8.0;
 // Scratch per row plus column (search and certificate).
 constexpr std::size_t kUniqueScratchPerLine = 128;
 // The relative slack on each bound computed in doubles (a few roundings).
@@ -186,65 +189,76 @@ inline int pairedColumn(const SideView &view, const Search &s, int i) {
   return view.leftAreColumns ? i : s.rightOf[i];
 }
 
-// What the certificate needs of the search's pairing: the bounds of the
-// pass over C, then the arcs.
-struct CertificateBounds {
-  double m = 0.0;     // -rhat off the pairing is at most this
-  double rhoA = 0.0;  // rhat on the pairing is at most this
+// The certificate's pass over C: the bounds m (-rhat off the pairing is at
+// most m) and rhoA (rhat on the pairing is at most rhoA), and the arcs
+// with rhat <= guess, for a guess of the threshold tau made before m and
+// rhoA are known (each arc's rhat kept to filter them by tau after). More
+// than `most` arcs set overflow.
+struct ArcPass {
+  double m = 0.0;
+  double rhoA = 0.0;
+  int *from;
+  int *to;      // the left item holding the arc's right item, or L (sink)
+  double *cost;  // rhat
+  std::int64_t arcs = 0;
+  std::int64_t most;
+  bool overflow = false;
 };
 
 inline double reducedCost(const SideView &view, const Search &s, int i, int j) {
   return (view.cost(i, j) - s.p[i]) - s.v[j];
 }
 
-CertificateBounds boundsOf(const SideView &view, const Search &s) {
-  CertificateBounds b;
+// The pass, keeping the arcs up to guess; with withBounds false only the
+// arcs are gathered (a second pass, for a threshold above the guess).
+void arcPass(const SideView &view, const Search &s, double guess, bool withBounds,
+             ArcPass &pass) {
+  pass.arcs = 0;
+  pass.overflow = false;
   for (int i = 0; i < view.L; ++i) {
     for (int j = 0; j < view.R; ++j) {
       double r = reducedCost(view, s, i, j);
       if (j == s.rightOf[i]) {
-        if (r > b.rhoA) b.rhoA = r;
-      } else if (-r > b.m) {
-        b.m = -r;
+        if (withBounds && r > pass.rhoA) pass.rhoA = r;
+        continue;
       }
+      if (withBounds && -r > pass.m) pass.m = -r;
+      if (!(r <= guess)) continue;
+      if (pass.arcs == pass.most) {
+        pass.overflow = true;
+        continue;
+      }
+      pass.from[pass.arcs] = i;
+      pass.to[pass.arcs] = s.leftOf[j] == kNone ? view.L : s.leftOf[j];
+      pass.cost[pass.arcs] = r;
+      ++pass.arcs;
     }
   }
-  return b;
 }
 
-// Whether the arcs with rhat <= tau form no cycle and let no start reach
-// the sink (see the opening comment). Arcs beyond kUniqueArcsPerItem per
-// left item on average count as failure.
-bool arcsCertify(Scratch &scratch, const SideView &view, const Search &s, double tau) {
-  const int L = view.L, R = view.R;
+// Whether the arcs of the pass with rhat <= tau form no cycle and let no
+// start reach the sink (see the opening comment).
+bool arcsCertify(Scratch &scratch, const SideView &view, const Search &s, const ArcPass &pass,
+                 double tau) {
+  const int L = view.L;
   const int sink = L;
-  const std::int64_t most = static_cast<std::int64_t>(kUniqueArcsPerItem) * L;
-  int *arcFrom = scratch.take<int>(most);
-  int *arcTo = scratch.take<int>(most);
-  std::int64_t arcs = 0;
-  for (int i = 0; i < L; ++i) {
-    for (int j = 0; j < R; ++j) {
-      if (j == s.rightOf[i] || !(reducedCost(view, s, i, j) <= tau)) continue;
-      if (arcs == most) return false;
-      arcFrom[arcs] = i;
-      arcTo[arcs] = s.leftOf[j] == kNone ? sink : s.leftOf[j];
-      ++arcs;
-    }
-  }
   // The arcs by their tail (counting sort), then Kahn's order of the left
   // items; a cycle leaves some item out of it.
   int *first = scratch.takeZeroed<int>(L + 1);
-  int *head = scratch.take<int>(arcs > 0 ? arcs : 1);
+  int *head = scratch.take<int>(pass.arcs > 0 ? pass.arcs : 1);
   int *inDegree = scratch.takeZeroed<int>(L);
   int *order = scratch.take<int>(L);
-  for (std::int64_t a = 0; a < arcs; ++a) {
-    ++first[arcFrom[a] + 1];
-    if (arcTo[a] != sink) ++inDegree[arcTo[a]];
+  for (std::int64_t a = 0; a < pass.arcs; ++a) {
+    if (!(pass.cost[a] <= tau)) continue;
+    ++first[pass.from[a] + 1];
+    if (pass.to[a] != sink) ++inDegree[pass.to[a]];
   }
   for (int i = 0; i < L; ++i) first[i + 1] += first[i];
   int *fill = order;  // borrowed as the insertion cursor, then the order
   for (int i = 0; i < L; ++i) fill[i] = first[i];
-  for (std::int64_t a = 0; a < arcs; ++a) head[fill[arcFrom[a]]++] = arcTo[a];
+  for (std::int64_t a = 0; a < pass.arcs; ++a) {
+    if (pass.cost[a] <= tau) head[fill[pass.from[a]]++] = pass.to[a];
+  }
   int ordered = 0;
   for (int i = 0; i < L; ++i) {
     if (inDegree[i] == 0) order[ordered++] = i;
@@ -335,7 +349,6 @@ SolveOutcome solveUnique(Scratch &scratch, double *assignment, const double *C, 
     vMax = std::fmax(vMax, -s.v[j]);
   }
   if (!std::isfinite(pMax)) return SolveOutcome::inexact;
-  CertificateBounds b = boundsOf(view, s);
   // R(Ac): the steps' first reduction on the search's pairs.
   double reducedAc = 0.0;
   for (int i = 0; i < L; ++i) {
@@ -354,17 +367,33 @@ SolveOutcome solveUnique(Scratch &scratch, double *assignment, const double *C, 
   const double delta = (w * Y * (2.0 + 2.0 * u1) / (1.0 - u1) + 2.0 * k * c1 * Tb) /
                        (1.0 - w / (1.0 - u1)) * kBoundSlack;
   const double e = 3.0 * kUnitRoundoff * (Fmax + pMax + vMax) * kBoundSlack;
-  const double tau = (delta + (k + 1.0) * (b.m + 2.0 * e + b.rhoA)) * kBoundSlack;
-  if (!std::isfinite(tau) || !(a < 0.5)) return SolveOutcome::inexact;
+  if (!std::isfinite(delta) || !std::isfinite(e) || !(a < 0.5)) return SolveOutcome::inexact;
   if (summary.anyNonFinite && !(Xb < (substitute - Fmax) * (1.0 - 2.0 * kUnitRoundoff))) {
     return SolveOutcome::inexact;
   }
+  // One pass gives m, rhoA and the arcs up to a guess of tau that takes m
+  // and rhoA as a few times e (the search's duals are that close to
+  // feasible and tight on a clear optimum); a second pass gathers the arcs
+  // again only when tau comes out above the guess, or when the arcs up to
+  // the guess were too many.
+  ArcPass pass;
+  pass.most = static_cast<std::int64_t>(kUniqueArcsPerItem) * L;
+  pass.from = scratch.take<int>(pass.most);
+  pass.to = scratch.take<int>(pass.most);
+  pass.cost = scratch.take<double>(pass.most);
+  const double guess = (delta + (k + 1.0) * kGuessedErrors * e) * kBoundSlack;
+  arcPass(view, s, guess, true, pass);
+  const double tau = (delta + (k + 1.0) * (pass.m + 2.0 * e + pass.rhoA)) * kBoundSlack;
+  if (!std::isfinite(tau)) return SolveOutcome::inexact;
+  if (tau > guess || pass.overflow) arcPass(view, s, tau, false, pass);
 #if defined(PAIRSOLVE_UNIQUE_ALWAYS_CERTIFIES)
   // A deliberately wrong build (tests only): every pairing the search finds
   // is taken as the steps' one.
   (void)arcsCertify;
 #else
-  if (!arcsCertify(scratch, view, s, tau)) return SolveOutcome::inexact;
+  // More than kUniqueArcsPerItem arcs per left item on average: near ties,
+  // which the certificate would not get through anyway.
+  if (pass.overflow || !arcsCertify(scratch, view, s, pass, tau)) return SolveOutcome::inexact;
 #endif
   for (int i = 0; i < L; ++i) assignment[pairedRow(view, s, i)] = pairedColumn(view, s, i) + 1.0;
   return SolveOutcome::complete;
