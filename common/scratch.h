@@ -46,12 +46,28 @@ inline ScratchAllocator systemAllocator() {
 // destructor. Blocks are carved from chunks, each one host allocation: the
 // first of chunkBytes (or of the first block's size when chunkBytes is 0),
 // each further one at least twice the one before, so that a call makes few
-// allocations however many blocks it takes. A ScratchScope gives back, when
-// it ends, the blocks a part of the call took.
+// allocations however many blocks it takes. A Scratch may start on a
+// buffer of the caller's (on its stack): blocks come from there until it is
+// full, and only then from the allocator, so that a small call makes no
+// allocation at all. A ScratchScope gives back, when it ends, the blocks a
+// part of the call took.
 class Scratch {
  public:
   explicit Scratch(const ScratchAllocator &allocator, std::size_t chunkBytes = 0)
       : allocator_(allocator), nextChunk_(chunkBytes) {}
+  // Starts on buffer (bufferBytes bytes, 16-byte aligned, outliving the
+  // Scratch), then takes chunks of chunkBytes and more as above.
+  Scratch(const ScratchAllocator &allocator, std::size_t chunkBytes, void *buffer,
+          std::size_t bufferBytes)
+      : Scratch(allocator, chunkBytes) {
+    if (buffer != nullptr && bufferBytes > sizeof(Chunk)) {
+      borrowed_ = static_cast<Chunk *>(buffer);
+      borrowed_->previous = nullptr;
+      borrowed_->size = (bufferBytes - sizeof(Chunk)) / kAlignment * kAlignment;
+      borrowed_->used = 0;
+      last_ = borrowed_;
+    }
+  }
   Scratch(const Scratch &) = delete;
   Scratch &operator=(const Scratch &) = delete;
   ~Scratch() { releaseAfter(nullptr); }
@@ -137,11 +153,12 @@ class Scratch {
     nextChunk_ = size < kLargest / 2 ? 2 * size : size;
   }
 
-  // Releases every chunk made after chunk (every one for null).
+  // Releases every chunk made after chunk (every one for null); the
+  // caller's buffer is not the allocator's to release.
   void releaseAfter(Chunk *chunk) {
     while (last_ != nullptr && last_ != chunk) {
       Chunk *previous = last_->previous;
-      allocator_.release(last_);
+      if (last_ != borrowed_) allocator_.release(last_);
       last_ = previous;
     }
   }
@@ -149,6 +166,7 @@ class Scratch {
   ScratchAllocator allocator_;
   std::size_t nextChunk_;
   Chunk *last_ = nullptr;
+  Chunk *borrowed_ = nullptr;  // the caller's buffer, when the Scratch starts on one
 };
 
 // A part of a call (a routine's temporary blocks, an engine tried in its

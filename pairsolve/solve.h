@@ -45,6 +45,12 @@ struct Capacities {
 // (kHybridScratchPerLine, kDenseScratchPerElement) when they need it.
 constexpr std::size_t kScratchPerLine = 256;
 constexpr std::size_t kScratchBase = 8192;
+// The buffer on the stack a solve starts its scratch on: it holds the
+// whole scratch of the unique engine up to about 64-by-64 and of every
+// engine up to about 32-by-32, so that those solves make no host
+// allocation (in Octave a host allocation and its release cost about as
+// much as a 5-by-5 solve).
+constexpr std::size_t kStackScratchBytes = 16384;
 
 inline std::size_t firstScratchChunk(int M, int N) {
   return kScratchPerLine * (static_cast<std::size_t>(M) + static_cast<std::size_t>(N)) +
@@ -138,8 +144,12 @@ SolveOutcome solveWithFallback(const ScratchAllocator &allocator, double *assign
   if (solvedBy == nullptr) solvedBy = &solver;
   *solvedBy = engine;
   clearOutputs(assignment, cost, M);
+  // Tests that ask for small chunks get no stack buffer either, so that
+  // small solves run through the chunks' growth too.
+  alignas(16) unsigned char stackScratch[kStackScratchBytes];
   Scratch scratch(allocator,
-                  capacities.scratchChunk > 0 ? capacities.scratchChunk : firstScratchChunk(M, N));
+                  capacities.scratchChunk > 0 ? capacities.scratchChunk : firstScratchChunk(M, N),
+                  capacities.scratchChunk > 0 ? nullptr : stackScratch, kStackScratchBytes);
   CostSummary summary;
   if (!checkCosts(C, M, N, scratch, &summary, failure)) return SolveOutcome::refused;
   SolveOutcome outcome =
