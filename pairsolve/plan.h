@@ -32,10 +32,15 @@
 // pairs and kUniqueElements elements (kUniqueTallElements when taller than
 // wide); beyond 500 pairs its margin, which grows as the cube of the
 // pairs, stops holding on 2-D distances, and the search alone takes longer
-// than the hybrid engine. Then, by size and shape:
+// than the hybrid engine. Wide matrices hold clearer optima: up to
+// kPlannedWideUniquePairs pairs and kWideUniqueElements elements with at
+// least kWideUniqueAspect times as many columns as rows, the unique engine
+// certifies 2-D distances too (measured from 600-by-900 to 1000-by-2000,
+// where it takes 0.35 to 0.7 of the hybrid engine's time; 1000-by-1050,
+// 1300-by-1950 and 2000-by-4000 fail). Then, by size and shape:
 // - The unique engine goes first (integers and rand included) on matrices
 //   of at most kUniqueFirstElements elements and on wider than tall ones
-//   it fits, unless the costs take few values (fewValues: fewer steps of
+//   of at most kPlannedUniquePairs pairs it fits, unless the costs take few values (fewValues: fewer steps of
 //   their grid than K^2 / 2 for K pairs), where ties make its proof fail
 //   and its search would be wasted. Measured: on 20-by-20 its solve takes
 //   about half the exact or grid engine's time, on 50-by-50 as long, on
@@ -78,6 +83,11 @@ constexpr std::int64_t kDenseElements = 4096;
 constexpr int kPlannedUniquePairs = 500;
 constexpr std::int64_t kUniqueElements = 1000000;
 constexpr std::int64_t kUniqueTallElements = 250000;
+// Wide matrices: at most this many pairs and elements, with at least this
+// many times as many columns as rows.
+constexpr int kPlannedWideUniquePairs = 1000;
+constexpr std::int64_t kWideUniqueElements = 2000000;
+constexpr double kWideUniqueAspect = 1.5;
 // Up to this many elements the unique engine goes first.
 constexpr std::int64_t kUniqueFirstElements = 2500;
 
@@ -123,10 +133,13 @@ Plan plan(const CostSummary &summary, Engine request, int M, int N) {
   } else {
     automatic = {{Engine::grid, Engine::exact, Engine::hybrid, Engine::dense}, 4};
   }
-  const bool uniqueFits = K <= kPlannedUniquePairs &&
-                          elements <= (M <= N ? kUniqueElements : kUniqueTallElements);
-  const bool uniqueFirst =
-      (elements <= kUniqueFirstElements || M < N) && !fewValues(summary, K);
+  const bool uniqueFits =
+      (K <= kPlannedUniquePairs &&
+       elements <= (M <= N ? kUniqueElements : kUniqueTallElements)) ||
+      (M < N && K <= kPlannedWideUniquePairs && elements <= kWideUniqueElements &&
+       static_cast<double>(N) >= kWideUniqueAspect * M);
+  const bool uniqueFirst = K <= kPlannedUniquePairs &&
+                           (elements <= kUniqueFirstElements || M < N) && !fewValues(summary, K);
   const bool finiteIntegers = summary.integral && !summary.anyNonFinite;
   if (uniqueFits && !summary.anyNaN && (uniqueFirst || !finiteIntegers)) {
     // The unique engine goes first, or just before the hybrid engine (the

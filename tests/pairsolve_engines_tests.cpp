@@ -783,14 +783,18 @@ TEST(PairsolvePlan, OrderOfEngines) {
        {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
       {E::automatic, true, true, false, many, 64, 65, {E::exact, E::hybrid, E::dense}},
       // The unique engine: at most 500 pairs and 1,000,000 elements
-      // (250,000 when taller than wide).
+      // (250,000 when taller than wide), or the wide rule below.
       {E::automatic, false, false, false, many, 500, 1000,
        {E::unique, E::grid, E::exact, E::hybrid, E::dense}},
       {E::automatic, false, false, false, many, 501, 1000,
+       {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, many, 501, 501,
        {E::grid, E::exact, E::hybrid, E::dense}},
       {E::automatic, false, false, false, many, 500, 2000,
        {E::unique, E::grid, E::exact, E::hybrid, E::dense}},
-      {E::automatic, false, false, false, many, 500, 2001,
+      {E::automatic, false, false, false, many, 500, 4000,
+       {E::unique, E::grid, E::exact, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, many, 500, 4001,
        {E::grid, E::exact, E::hybrid, E::dense}},
       {E::automatic, false, false, false, many, 500, 500,
        {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
@@ -799,6 +803,24 @@ TEST(PairsolvePlan, OrderOfEngines) {
       {E::automatic, false, false, false, many, 1000, 500,
        {E::grid, E::exact, E::hybrid, E::dense}},
       {E::automatic, true, false, false, many, 2000, 2000, {E::exact, E::hybrid, E::dense}},
+      // Wide matrices of up to 1000 pairs and 2,000,000 elements, at least
+      // 1.5 times as wide as tall: the unique engine, not first.
+      {E::automatic, false, false, false, many, 1000, 2000,
+       {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
+      {E::automatic, true, false, false, many, 1000, 2000,
+       {E::exact, E::unique, E::hybrid, E::dense}},
+      {E::automatic, false, false, true, many, 1000, 2000,
+       {E::exact, E::grid, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, many, 600, 900,
+       {E::grid, E::exact, E::unique, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, many, 600, 899,
+       {E::grid, E::exact, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, many, 1000, 2001,
+       {E::grid, E::exact, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, many, 1001, 1998,
+       {E::grid, E::exact, E::hybrid, E::dense}},
+      {E::automatic, false, false, false, many, 2000, 1000,
+       {E::grid, E::exact, E::hybrid, E::dense}},
       // Small matrices: no hybrid engine; the unique engine first up to
       // 2500 elements; few values: the dense engine alone.
       {E::automatic, true, true, true, many, 64, 64, {E::exact, E::dense}},
