@@ -1,9 +1,9 @@
 // unique.h: the unique-optimum engine. It finds an optimal assignment by
 // shortest augmenting paths (the method of scipy's linear_sum_assignment,
-// started from each line's least cost), then proves that the
-// covering steps, run in doubles, would end on that very assignment: when
-// every other assignment costs more than the steps' rounding can account
-// for, the steps cannot end anywhere else. When the proof does not go
+// started from each line's least cost and an augmenting reduction), then
+// proves that the covering steps, run in doubles, would end on that very
+// assignment: when every other assignment costs more than the steps'
+// rounding can account for, the steps cannot end anywhere else. When the proof does not go
 // through (ties, near ties, costs the bound does not cover) the engine
 // reports inexact and the plan (plan.h) goes on to the next engine. Nothing
 // it computes reaches the result unless the proof holds, so the search
@@ -91,6 +91,14 @@ constexpr int kUniqueArcsPerItem = 4;
 // The certificate's guess of m + 2 e + rhoA, in units of e (see
 // solveUnique).
 constexpr double kGuessedErrors = 8.0;
+// The augmenting reduction: its passes over the free left items, and its
+// steps per left item in all. Measured (host-free, against no reduction):
+// with 2 steps per item 500-by-1000 solves take 0.5 to 0.8 of the time and
+// uniform costs 0.75 to 0.9 from 20-by-20 to 100-by-100, square 2-D
+// distances the same time; with 8, square 2-D distances took 1.2 times as
+// long (price wars on their near ties).
+constexpr int kReductionPasses = 2;
+constexpr int kReductionStepsPerItem = 2;
 // Scratch per row plus column (search and certificate).
 constexpr std::size_t kUniqueScratchPerLine = 128;
 // The relative slack on each bound computed in doubles (a few roundings).
@@ -179,6 +187,75 @@ bool augment(const SideView &view, Search &s, int start) {
     j = next;
   }
   return true;
+}
+
+// Augmenting reduction (as in Jonker and Volgenant's method), before the
+// augmentations: each free left item i takes the right item j1 of its
+// least reduced cost C(i, j) - v[j] (u1), raising j1's price (lowering
+// v[j1]) by the gap to its second least (u2), so that i is tight on j1
+// and every reduced cost stays at least 0; j1's former holder becomes free
+// and, when a price rose, is served next. On a tie it takes the second
+// right item when the first is held. Two passes over the free items, at
+// most kReductionStepsPerItem steps per left item in all (price wars on
+// near ties end there); v only falls, and only on right items that stay
+// paired, so unpaired ones keep v = 0. Returns how many items stay free,
+// listed first in freeItems.
+int reduceAugmenting(const SideView &view, Search &s, int *freeItems, int freeCount) {
+  std::int64_t steps = static_cast<std::int64_t>(kReductionStepsPerItem) * view.L;
+  for (int pass = 0; pass < kReductionPasses && freeCount > 0; ++pass) {
+    int k = 0;
+    const int listed = freeCount;
+    freeCount = 0;
+    while (k < listed) {
+      int i = freeItems[k++];
+      if (--steps < 0) {
+        freeItems[freeCount++] = i;
+        continue;
+      }
+      double u1 = kInf, u2 = kInf;
+      int j1 = kNone, j2 = kNone;
+      for (int j = 0; j < view.R; ++j) {
+        double d = view.cost(i, j) - s.v[j];
+        if (d < u2) {
+          if (d < u1) {
+            u2 = u1;
+            j2 = j1;
+            u1 = d;
+            j1 = j;
+          } else {
+            u2 = d;
+            j2 = j;
+          }
+        }
+      }
+      int held = j1 == kNone ? kNone : s.leftOf[j1];
+      const bool rise = u1 < u2 && u2 < kInf;
+      if (j1 == kNone || (!rise && held != kNone && !(u2 < kInf))) {
+        // No finite cost, or a single one already held: the augmentations
+        // decide.
+        freeItems[freeCount++] = i;
+        continue;
+      }
+      if (rise) {
+        s.v[j1] -= u2 - u1;
+      } else if (held != kNone) {
+        j1 = j2;
+        held = s.leftOf[j1];
+      }
+      s.p[i] = view.cost(i, j1) - s.v[j1];
+      s.rightOf[i] = j1;
+      s.leftOf[j1] = i;
+      if (held != kNone) {
+        s.rightOf[held] = kNone;
+        if (rise) {
+          freeItems[--k] = held;
+        } else {
+          freeItems[freeCount++] = held;
+        }
+      }
+    }
+  }
+  return freeCount;
 }
 
 // The row and the column of left item i's pair.
@@ -337,8 +414,14 @@ SolveOutcome solveUnique(Scratch &scratch, double *assignment, const double *C, 
       s.rightOf[i] = best;
     }
   }
+  int *freeItems = scratch.take<int>(L);
+  int freeCount = 0;
   for (int i = 0; i < L; ++i) {
-    if (s.rightOf[i] == kNone && !augment(view, s, i)) return SolveOutcome::inexact;
+    if (s.rightOf[i] == kNone) freeItems[freeCount++] = i;
+  }
+  freeCount = reduceAugmenting(view, s, freeItems, freeCount);
+  for (int k = 0; k < freeCount; ++k) {
+    if (!augment(view, s, freeItems[k])) return SolveOutcome::inexact;
   }
   // The duals' sizes, and v as the certificate takes it.
   double pMax = 0.0, vMax = 0.0;
