@@ -27,25 +27,25 @@
 //   finite, not all integers           grid, exact, unique, hybrid, dense
 // The exact policy admits only costs the grid policy admits too, so for
 // costs that are not all integers the grid engine goes first. The unique
-// engine is planned where its search beats the potential engine (measured
-// on distances, rand * 100 and 10^U(-3, 3)): at most kPlannedUniquePairs
-// pairs and kUniqueElements elements (kUniqueTallElements when taller than
-// wide); beyond 500 pairs its margin, which grows as the cube of the
-// pairs, stops holding on 2-D distances, and the search alone takes longer
-// than the hybrid engine. Wide matrices hold clearer optima: up to
-// kPlannedWideUniquePairs pairs and kWideUniqueElements elements with at
-// least kWideUniqueAspect times as many columns as rows, the unique engine
-// certifies 2-D distances too (measured from 600-by-900 to 1000-by-2000,
-// where it takes 0.35 to 0.7 of the hybrid engine's time; 1000-by-1050,
-// 1300-by-1950 and 2000-by-4000 fail). Then, by size and shape:
+// engine is planned where its search beats the potential engine: at most
+// kPlannedUniquePairs pairs and kUniqueElements elements, or, on matrices
+// at least kUniqueAspect times as long one way as the other, at most
+// kPlannedOblongUniquePairs pairs and kOblongUniqueElements elements. Its
+// margin grows as the cube of the pairs: beyond 500 pairs it stops holding
+// on square 2-D distances (1000-by-1000, also 1000-by-1050), while oblong
+// matrices hold clearer optima (certified up to 1000-by-2000 and
+// 2000-by-1000, where it takes 0.35 to 0.9 of the hybrid or grid engine's
+// time; 1300-by-1950 and 2000-by-4000 fail). Then, by size and shape:
 // - The unique engine goes first (integers and rand included) on matrices
-//   of at most kUniqueFirstElements elements and on wider than tall ones
-//   of at most kPlannedUniquePairs pairs it fits, unless the costs take few values (fewValues: fewer steps of
-//   their grid than K^2 / 2 for K pairs), where ties make its proof fail
-//   and its search would be wasted. Measured: on 20-by-20 its solve takes
-//   about half the exact or grid engine's time, on 50-by-50 as long, on
-//   100-by-100 twice as long; on 100-by-200 to 500-by-1000 it takes 0.6 to
-//   0.9 of theirs; on taller than wide matrices it loses from 200-by-100.
+//   of at most kUniqueFirstElements elements and on oblong ones, unless
+//   the costs take few values (fewValues: at most K^2 / 2 or K^3 / 1000
+//   steps of their grid for K pairs, whichever is more, such as integers
+//   0..1000 from 45 pairs or 0..10^6 from 1000), where ties make its proof
+//   fail and its search would be wasted. Measured (host-free): on 20-by-20
+//   it takes about half the exact or grid engine's time, on 50-by-50 0.7
+//   to 1, on 100-by-100 and 200-by-200 1 to 2.3 (there the potential
+//   engine goes first); on 100-by-50 to 2000-by-1000 and 100-by-200 to
+//   1000-by-2000 0.5 to 0.9.
 // - A matrix of at most kDenseElements elements skips the hybrid engine:
 //   there the dense engine's plain loops beat its heaps and replays
 //   (measured: dense is the faster up to about 64-by-64, on distances,
@@ -79,17 +79,19 @@ constexpr int kMostPlannedEngines = 5;
 // Up to this many elements, the automatic plans leave out the hybrid engine.
 constexpr std::int64_t kDenseElements = 4096;
 // Where the automatic plans hold the unique engine: at most this many
-// pairs and elements, and fewer elements when taller than wide.
+// pairs and elements, or at most the oblong ones on matrices at least
+// kUniqueAspect times as long one way as the other.
 constexpr int kPlannedUniquePairs = 500;
 constexpr std::int64_t kUniqueElements = 1000000;
-constexpr std::int64_t kUniqueTallElements = 250000;
-// Wide matrices: at most this many pairs and elements, with at least this
-// many times as many columns as rows.
-constexpr int kPlannedWideUniquePairs = 1000;
-constexpr std::int64_t kWideUniqueElements = 2000000;
-constexpr double kWideUniqueAspect = 1.5;
-// Up to this many elements the unique engine goes first.
+constexpr int kPlannedOblongUniquePairs = 1000;
+constexpr std::int64_t kOblongUniqueElements = 2000000;
+constexpr double kUniqueAspect = 1.5;
+// Up to this many elements the unique engine goes first on square
+// matrices too.
 constexpr std::int64_t kUniqueFirstElements = 2500;
+// Costs of at most K^2 / 2 or K^3 / kTiesDivisor steps of their grid,
+// whichever is more, count as few values for K pairs.
+constexpr double kTiesDivisor = 1000.0;
 
 // The number of steps of the costs' grid up to their largest finite one (0
 // when no finite cost is above zero).
@@ -98,10 +100,10 @@ inline double gridSteps(const CostSummary &summary) {
   return summary.largestFinite / std::ldexp(1.0, summary.finestBit);
 }
 
-// Whether the finite costs take so few values that K pairs likely tie: at
-// most K^2 / 2 steps of their grid.
+// Whether the finite costs take so few values that K pairs likely tie.
 inline bool fewValues(const CostSummary &summary, int K) {
-  return gridSteps(summary) <= 0.5 * static_cast<double>(K) * K;
+  const double k = static_cast<double>(K);
+  return gridSteps(summary) <= std::fmax(0.5 * k * k, k * k * k / kTiesDivisor);
 }
 
 struct Plan {
@@ -133,13 +135,12 @@ Plan plan(const CostSummary &summary, Engine request, int M, int N) {
   } else {
     automatic = {{Engine::grid, Engine::exact, Engine::hybrid, Engine::dense}, 4};
   }
+  const bool oblong = static_cast<double>(M < N ? N : M) >= kUniqueAspect * K;
   const bool uniqueFits =
-      (K <= kPlannedUniquePairs &&
-       elements <= (M <= N ? kUniqueElements : kUniqueTallElements)) ||
-      (M < N && K <= kPlannedWideUniquePairs && elements <= kWideUniqueElements &&
-       static_cast<double>(N) >= kWideUniqueAspect * M);
-  const bool uniqueFirst = K <= kPlannedUniquePairs &&
-                           (elements <= kUniqueFirstElements || M < N) && !fewValues(summary, K);
+      (K <= kPlannedUniquePairs && elements <= kUniqueElements) ||
+      (oblong && K <= kPlannedOblongUniquePairs && elements <= kOblongUniqueElements);
+  const bool uniqueFirst =
+      uniqueFits && (elements <= kUniqueFirstElements || oblong) && !fewValues(summary, K);
   const bool finiteIntegers = summary.integral && !summary.anyNonFinite;
   if (uniqueFits && !summary.anyNaN && (uniqueFirst || !finiteIntegers)) {
     // The unique engine goes first, or just before the hybrid engine (the
