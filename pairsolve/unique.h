@@ -3,11 +3,11 @@
 // started from each line's least cost and an augmenting reduction), then
 // proves that the covering steps, run in doubles, would end on that very
 // assignment: when every other assignment costs more than the steps'
-// rounding can account for, the steps cannot end anywhere else. When the proof does not go
-// through (ties, near ties, costs the bound does not cover) the engine
-// reports inexact and the plan (plan.h) goes on to the next engine. Nothing
-// it computes reaches the result unless the proof holds, so the search
-// itself needs no care about rounding.
+// rounding can account for, the steps cannot end anywhere else. When the
+// proof does not go through (ties, near ties, costs the bound does not
+// cover) the engine reports inexact and the plan (plan.h) goes on to the
+// next engine. Nothing it computes reaches the result unless the proof
+// holds, so the search itself needs no care about rounding.
 //
 // Why the steps end on the certified assignment. K = min(M, N) pairs; a
 // complete assignment pairs every row (M <= N) or every column (M > N);
@@ -229,13 +229,13 @@ int reduceAugmenting(const SideView &view, Search &s, int *freeItems, int freeCo
         }
       }
       int held = j1 == kNone ? kNone : s.leftOf[j1];
-      const bool rise = u1 < u2 && u2 < kInf;
-      if (j1 == kNone || (!rise && held != kNone && !(u2 < kInf))) {
+      if (j1 == kNone || (held != kNone && !(u2 < kInf))) {
         // No finite cost, or a single one already held: the augmentations
         // decide.
         freeItems[freeCount++] = i;
         continue;
       }
+      const bool rise = u1 < u2 && u2 < kInf;
       if (rise) {
         s.v[j1] -= u2 - u1;
       } else if (held != kNone) {
@@ -275,7 +275,7 @@ struct ArcPass {
   double m = 0.0;
   double rhoA = 0.0;
   int *from;
-  int *to;      // the left item holding the arc's right item, or L (sink)
+  int *to;       // the left item holding the arc's right item, or L (sink)
   double *cost;  // rhat
   std::int64_t arcs = 0;
   std::int64_t most;
