@@ -150,10 +150,12 @@ struct LowestBits {
 // holds only if every cost of the column is an integer in [0, 2^52), that
 // is every x + 2^52 is exact and has the exponent of 2^52 (then so has
 // their or); the function returns whether it held (false: run the column
-// again without kSmall). Blocks holding a cost that is not finite go one
-// cost at a time.
+// again without kSmall). Blocks holding a NaN go one cost at a time;
+// infinite costs are masked out of the block's statistics. Without kSmall the grid gathers in lowestBits, which
+// checkCosts takes into finestBit once, after the last column.
 template <bool kWide, bool kIntegral, bool kSmall>
-bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
+bool checkColumn(CostSummary &summary, LowestBits &lowestBits, const double *costs, int c,
+                 int end) {
   static_assert(kIntegral || !kSmall, "kSmall tests integers");
   const __m128d zero = _mm_setzero_pd();
   const __m128d shifter = _mm_set1_pd(kIntegerShifter);
@@ -161,41 +163,66 @@ bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
   __m128d shiftedBits = shifter;      // the exponent of 2^52, no mantissa bits
   __m128d least = _mm_set1_pd(kInf);  // of the column: tells negative costs
   __m128d most = _mm_set1_pd(-kInf);
-  LowestBits lowestBits;
+  // One block of four costs: lo/hi for the least, up for the largest, and
+  // grid for the integer test and the grid (each the costs themselves,
+  // when every one is finite).
+  auto block = [&](int r, __m128d loLow, __m128d loHigh, __m128d upLow, __m128d upHigh,
+                   __m128d gridLow, __m128d gridHigh) {
+    least = _mm_min_pd(_mm_min_pd(loLow, loHigh), least);
+    if (kWide) {
+      double *lowest = summary.lineLeast + r;
+      double *highest = summary.lineLargest + r;
+      _mm_storeu_pd(lowest, _mm_min_pd(loLow, _mm_loadu_pd(lowest)));
+      _mm_storeu_pd(lowest + 2, _mm_min_pd(loHigh, _mm_loadu_pd(lowest + 2)));
+      _mm_storeu_pd(highest, _mm_max_pd(upLow, _mm_loadu_pd(highest)));
+      _mm_storeu_pd(highest + 2, _mm_max_pd(upHigh, _mm_loadu_pd(highest + 2)));
+    } else {
+      most = _mm_max_pd(_mm_max_pd(upLow, upHigh), most);
+    }
+    if (kIntegral) {
+      __m128d shiftedLow = _mm_add_pd(gridLow, shifter);
+      __m128d shiftedHigh = _mm_add_pd(gridHigh, shifter);
+      integral = _mm_and_pd(
+          integral, _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(shiftedLow, shifter), gridLow),
+                               _mm_cmpeq_pd(_mm_sub_pd(shiftedHigh, shifter), gridHigh)));
+      if (kSmall) shiftedBits = _mm_or_pd(shiftedBits, _mm_or_pd(shiftedLow, shiftedHigh));
+    }
+    if (!kSmall) {
+      lowestBits.add(gridLow);
+      lowestBits.add(gridHigh);
+    }
+  };
+  const __m128d infinity = _mm_set1_pd(kInf);
+  const __m128d minusInfinity = _mm_set1_pd(-kInf);
   for (int r = 0; r < end; r += 4) {
     __m128d low = _mm_loadu_pd(costs + r);
     __m128d high = _mm_loadu_pd(costs + r + 2);
-    __m128d finite = _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(low, low), zero),
-                                _mm_cmpeq_pd(_mm_sub_pd(high, high), zero));
-    if (_mm_movemask_pd(finite) != 3) {
+    __m128d finiteLow = _mm_cmpeq_pd(_mm_sub_pd(low, low), zero);
+    __m128d finiteHigh = _mm_cmpeq_pd(_mm_sub_pd(high, high), zero);
+    int finite = _mm_movemask_pd(finiteLow) | _mm_movemask_pd(finiteHigh) << 2;
+    if (finite == 0xf) {
+      block(r, low, high, low, high, low, high);
+      continue;
+    }
+    if (_mm_movemask_pd(_mm_cmpunord_pd(low, high)) != 0) {
+      // A NaN (in low or high: unordered lanes): one cost at a time.
       summary.integral = summary.integral && _mm_movemask_pd(integral) == 3;
       for (int j = r; j < r + 4; ++j) checkCost(summary, costs[j], kWide ? j : c);
       if (!summary.integral) integral = zero;
       continue;
     }
-    least = _mm_min_pd(_mm_min_pd(low, high), least);
-    if (kWide) {
-      double *lowest = summary.lineLeast + r;
-      double *highest = summary.lineLargest + r;
-      _mm_storeu_pd(lowest, _mm_min_pd(low, _mm_loadu_pd(lowest)));
-      _mm_storeu_pd(lowest + 2, _mm_min_pd(high, _mm_loadu_pd(lowest + 2)));
-      _mm_storeu_pd(highest, _mm_max_pd(low, _mm_loadu_pd(highest)));
-      _mm_storeu_pd(highest + 2, _mm_max_pd(high, _mm_loadu_pd(highest + 2)));
-    } else {
-      most = _mm_max_pd(_mm_max_pd(low, high), most);
+    // Infinite costs: they count as +Inf for the least, -Inf for the
+    // largest and 0 for the grid (an integer, outside every grid), that is
+    // not at all; their lines are marked.
+    summary.anyNonFinite = true;
+    for (int j = 0; j < 4; ++j) {
+      if (!(finite >> j & 1)) summary.lineNonFinite[kWide ? r + j : c] = 1;
     }
-    if (kIntegral) {
-      __m128d shiftedLow = _mm_add_pd(low, shifter);
-      __m128d shiftedHigh = _mm_add_pd(high, shifter);
-      integral =
-          _mm_and_pd(integral, _mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(shiftedLow, shifter), low),
-                                          _mm_cmpeq_pd(_mm_sub_pd(shiftedHigh, shifter), high)));
-      if (kSmall) shiftedBits = _mm_or_pd(shiftedBits, _mm_or_pd(shiftedLow, shiftedHigh));
-    }
-    if (!kSmall) {
-      lowestBits.add(low);
-      lowestBits.add(high);
-    }
+    block(r, _mm_or_pd(_mm_and_pd(finiteLow, low), _mm_andnot_pd(finiteLow, infinity)),
+          _mm_or_pd(_mm_and_pd(finiteHigh, high), _mm_andnot_pd(finiteHigh, infinity)),
+          _mm_or_pd(_mm_and_pd(finiteLow, low), _mm_andnot_pd(finiteLow, minusInfinity)),
+          _mm_or_pd(_mm_and_pd(finiteHigh, high), _mm_andnot_pd(finiteHigh, minusInfinity)),
+          _mm_and_pd(finiteLow, low), _mm_and_pd(finiteHigh, high));
   }
   double leastLane = lesserLane(least);
   summary.negative = summary.negative || leastLane < 0.0;
@@ -205,10 +232,7 @@ bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
     double mostLane = largerLane(most);
     if (mostLane > summary.lineLargest[c]) summary.lineLargest[c] = mostLane;
   }
-  if (!kSmall) {
-    lowestBits.finish(summary.finestBit);
-    return true;
-  }
+  if (!kSmall) return true;
   std::uint64_t lanes[2];
   _mm_storeu_si128(reinterpret_cast<__m128i *>(lanes), _mm_castpd_si128(shiftedBits));
   std::uint64_t shifted = lanes[0] | lanes[1];
@@ -224,16 +248,17 @@ bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
 // costs so far allow; small: every cost read four at a time so far is an
 // integer below 2^52 (cleared here when one is not).
 template <bool kWide>
-void checkColumnOf(CostSummary &summary, bool &small, const double *costs, int c, int end) {
+void checkColumnOf(CostSummary &summary, LowestBits &lowestBits, bool &small, const double *costs,
+                   int c, int end) {
   if (!summary.integral) {
-    checkColumn<kWide, false, false>(summary, costs, c, end);
+    checkColumn<kWide, false, false>(summary, lowestBits, costs, c, end);
   } else if (!small) {
-    checkColumn<kWide, true, false>(summary, costs, c, end);
-  } else if (!checkColumn<kWide, true, true>(summary, costs, c, end)) {
+    checkColumn<kWide, true, false>(summary, lowestBits, costs, c, end);
+  } else if (!checkColumn<kWide, true, true>(summary, lowestBits, costs, c, end)) {
     // Every statistic is a least, a largest or a flag: a second reading of
     // the column leaves them as they are and adds the grid.
     small = false;
-    checkColumn<kWide, false, false>(summary, costs, c, end);
+    checkColumn<kWide, false, false>(summary, lowestBits, costs, c, end);
   }
 }
 #endif
@@ -263,19 +288,25 @@ bool checkCosts(const double *C, int M, int N, Scratch &scratch, CostSummary *su
     summary->lineNonFinite[i] = 0;
   }
   bool small = true;
+#if defined(__SSE2__)
+  LowestBits lowestBits;  // the grid of the columns read without kSmall
+#endif
   for (int c = 0; c < N && !summary->negative; ++c) {
     const double *costs = C + at(0, c, M);
     int r = 0;
 #if defined(__SSE2__)
     r = M - M % 4;
     if (wide) {
-      checkColumnOf<true>(*summary, small, costs, c, r);
+      checkColumnOf<true>(*summary, lowestBits, small, costs, c, r);
     } else {
-      checkColumnOf<false>(*summary, small, costs, c, r);
+      checkColumnOf<false>(*summary, lowestBits, small, costs, c, r);
     }
 #endif
     for (; r < M; ++r) checkCost(*summary, costs[r], wide ? r : c);
   }
+#if defined(__SSE2__)
+  lowestBits.finish(summary->finestBit);
+#endif
   for (int i = 0; i < lines; ++i) {
     if (summary->lineLargest[i] > summary->largestFinite) {
       summary->largestFinite = summary->lineLargest[i];

@@ -76,6 +76,7 @@
 #include <cstdint>
 
 #include "basics.h"
+#include "columns.h"
 #include "summary.h"
 
 namespace {
@@ -127,6 +128,49 @@ struct Search {
   unsigned char *leftSeen;
   unsigned char *rightSeen;
 };
+
+// Each left item's least cost, and the first right item that holds it
+// (kNone when none is finite), read in C's own order: down each column,
+// two rows at a time with SSE2 when the left items are the columns.
+void leastPerLeft(const SideView &view, double *least, int *best) {
+  const int L = view.L, R = view.R;
+  if (!view.leftAreColumns) {
+    for (int i = 0; i < L; ++i) {
+      least[i] = kInf;
+      best[i] = kNone;
+    }
+    for (int j = 0; j < R; ++j) {
+      const double *x = view.C + static_cast<std::int64_t>(j) * L;
+      for (int i = 0; i < L; ++i) {
+        if (x[i] < least[i]) {
+          least[i] = x[i];
+          best[i] = j;
+        }
+      }
+    }
+    return;
+  }
+  for (int i = 0; i < L; ++i) {
+    const double *x = view.C + static_cast<std::int64_t>(i) * R;
+    double lowest = kInf;
+    int j = 0;
+#if defined(__SSE2__)
+    __m128d lanes = _mm_set1_pd(kInf);
+    for (; j + 2 <= R; j += 2) lanes = _mm_min_pd(_mm_loadu_pd(x + j), lanes);
+    lowest = lesserLane(lanes);
+#endif
+    for (; j < R; ++j) {
+      if (x[j] < lowest) lowest = x[j];
+    }
+    least[i] = lowest;
+    best[i] = kNone;
+    if (lowest < kInf) {
+      int first = 0;
+      while (!(x[first] == lowest)) ++first;
+      best[i] = first;
+    }
+  }
+}
 
 // One augmentation from the unpaired left item start: a Dijkstra search
 // over the right items on the reduced costs, then the duals' update and the
@@ -286,30 +330,87 @@ inline double reducedCost(const SideView &view, const Search &s, int i, int j) {
   return (view.cost(i, j) - s.p[i]) - s.v[j];
 }
 
+// Element (row, column) of C, with rhat r <= guess: an arc unless it is a
+// pair.
+template <bool kLeftAreColumns>
+inline void keepArc(const SideView &view, const Search &s, int row, int column, double r,
+                    ArcPass &pass) {
+  const int i = kLeftAreColumns ? column : row;
+  const int j = kLeftAreColumns ? row : column;
+  if (j == s.rightOf[i]) return;
+  if (pass.arcs == pass.most) {
+    pass.overflow = true;
+    return;
+  }
+  pass.from[pass.arcs] = i;
+  pass.to[pass.arcs] = s.leftOf[j] == kNone ? view.L : s.leftOf[j];
+  pass.cost[pass.arcs] = r;
+  ++pass.arcs;
+}
+
+// The pass in C's own order, down each column, two rows at a time with
+// SSE2: rhat = (C - p) - v for every element, its least (the pairs
+// included: m then bounds -rhat on them too, which only makes it larger,
+// as a bound may be) and the elements with rhat <= guess, which keepArc
+// sorts into arcs and pairs. Returns the least rhat.
+template <bool kLeftAreColumns>
+double arcPassIn(const SideView &view, const Search &s, double guess, ArcPass &pass) {
+  const int rows = kLeftAreColumns ? view.R : view.L;
+  const int columns = kLeftAreColumns ? view.L : view.R;
+  const double *rowDual = kLeftAreColumns ? s.v : s.p;
+  double least = kInf;
+#if defined(__SSE2__)
+  const __m128d guesses = _mm_set1_pd(guess);
+  __m128d lowest = _mm_set1_pd(kInf);
+#endif
+  for (int c = 0; c < columns; ++c) {
+    const double *x = view.C + static_cast<std::int64_t>(c) * rows;
+    const double columnDual = kLeftAreColumns ? s.p[c] : s.v[c];
+    int r = 0;
+#if defined(__SSE2__)
+    const __m128d columnDuals = _mm_set1_pd(columnDual);
+    for (; r + 2 <= rows; r += 2) {
+      __m128d costs = _mm_loadu_pd(x + r);
+      __m128d duals = _mm_loadu_pd(rowDual + r);
+      __m128d reduced = kLeftAreColumns ? _mm_sub_pd(_mm_sub_pd(costs, columnDuals), duals)
+                                        : _mm_sub_pd(_mm_sub_pd(costs, duals), columnDuals);
+      lowest = _mm_min_pd(reduced, lowest);
+      int below = _mm_movemask_pd(_mm_cmple_pd(reduced, guesses));
+      if (below != 0) {
+        double lanes[2];
+        _mm_storeu_pd(lanes, reduced);
+        if (below & 1) keepArc<kLeftAreColumns>(view, s, r, c, lanes[0], pass);
+        if (below & 2) keepArc<kLeftAreColumns>(view, s, r + 1, c, lanes[1], pass);
+      }
+    }
+#endif
+    for (; r < rows; ++r) {
+      double reduced = kLeftAreColumns ? (x[r] - columnDual) - rowDual[r]
+                                       : (x[r] - rowDual[r]) - columnDual;
+      if (reduced < least) least = reduced;
+      if (reduced <= guess) keepArc<kLeftAreColumns>(view, s, r, c, reduced, pass);
+    }
+  }
+#if defined(__SSE2__)
+  double lanes = lesserLane(lowest);
+  if (lanes < least) least = lanes;
+#endif
+  return least;
+}
+
 // The pass, keeping the arcs up to guess; with withBounds false only the
 // arcs are gathered (a second pass, for a threshold above the guess).
 void arcPass(const SideView &view, const Search &s, double guess, bool withBounds,
              ArcPass &pass) {
   pass.arcs = 0;
   pass.overflow = false;
+  double least = view.leftAreColumns ? arcPassIn<true>(view, s, guess, pass)
+                                     : arcPassIn<false>(view, s, guess, pass);
+  if (!withBounds) return;
+  if (-least > pass.m) pass.m = -least;
   for (int i = 0; i < view.L; ++i) {
-    for (int j = 0; j < view.R; ++j) {
-      double r = reducedCost(view, s, i, j);
-      if (j == s.rightOf[i]) {
-        if (withBounds && r > pass.rhoA) pass.rhoA = r;
-        continue;
-      }
-      if (withBounds && -r > pass.m) pass.m = -r;
-      if (!(r <= guess)) continue;
-      if (pass.arcs == pass.most) {
-        pass.overflow = true;
-        continue;
-      }
-      pass.from[pass.arcs] = i;
-      pass.to[pass.arcs] = s.leftOf[j] == kNone ? view.L : s.leftOf[j];
-      pass.cost[pass.arcs] = r;
-      ++pass.arcs;
-    }
+    double r = reducedCost(view, s, i, s.rightOf[i]);
+    if (r > pass.rhoA) pass.rhoA = r;
   }
 }
 
@@ -397,24 +498,16 @@ SolveOutcome solveUnique(Scratch &scratch, double *assignment, const double *C, 
   // A start: each left item's price is its least cost (every reduced cost
   // stays at least 0), and it takes that right item when still free; the
   // augmentations pair the rest.
+  int *freeItems = scratch.take<int>(L);
+  int *best = freeItems;  // borrowed: each left item's right item of least cost
+  leastPerLeft(view, s.p, best);
   for (int i = 0; i < L; ++i) {
-    int best = kNone;
-    double least = kInf;
-    for (int j = 0; j < R; ++j) {
-      double x = view.cost(i, j);
-      if (x < least) {
-        least = x;
-        best = j;
-      }
-    }
-    if (best == kNone) return SolveOutcome::inexact;  // no finite cost
-    s.p[i] = least;
-    if (s.leftOf[best] == kNone) {
-      s.leftOf[best] = i;
-      s.rightOf[i] = best;
+    if (best[i] == kNone) return SolveOutcome::inexact;  // no finite cost
+    if (s.leftOf[best[i]] == kNone) {
+      s.leftOf[best[i]] = i;
+      s.rightOf[i] = best[i];
     }
   }
-  int *freeItems = scratch.take<int>(L);
   int freeCount = 0;
   for (int i = 0; i < L; ++i) {
     if (s.rightOf[i] == kNone) freeItems[freeCount++] = i;
@@ -425,13 +518,15 @@ SolveOutcome solveUnique(Scratch &scratch, double *assignment, const double *C, 
   }
   // The duals' sizes, and v as the certificate takes it.
   double pMax = 0.0, vMax = 0.0;
-  for (int i = 0; i < L; ++i) pMax = std::fmax(pMax, std::fabs(s.p[i]));
+  for (int i = 0; i < L; ++i) {
+    if (!std::isfinite(s.p[i])) return SolveOutcome::inexact;
+    if (std::fabs(s.p[i]) > pMax) pMax = std::fabs(s.p[i]);
+  }
   for (int j = 0; j < R; ++j) {
     if (!std::isfinite(s.v[j]) || s.v[j] > 0.0 || (s.leftOf[j] == kNone && s.v[j] != 0.0))
       return SolveOutcome::inexact;
-    vMax = std::fmax(vMax, -s.v[j]);
+    if (-s.v[j] > vMax) vMax = -s.v[j];
   }
-  if (!std::isfinite(pMax)) return SolveOutcome::inexact;
   // R(Ac): the steps' first reduction on the search's pairs.
   double reducedAc = 0.0;
   for (int i = 0; i < L; ++i) {
