@@ -422,6 +422,7 @@ TEST(PairsolveCostSummary, MatchesPlainLoops) {
                              -0.0,
                              0.0,
                              INFINITY,
+                             -INFINITY,
                              NAN,
                              24.0,
                              0x1p52 - 1};
@@ -455,6 +456,16 @@ TEST(PairsolveCostSummary, MatchesPlainLoops) {
       std::vector<double> C(static_cast<size_t>(M) * N);
       for (double &x : C) x = base(kind);
       for (int k = 0; k < 2; ++k) C[rng() % C.size()] = specials[rng() % std::size(specials)];
+      expectSummary(C, M, N, mexhost::matrixLiteral(C, M, N));
+      ++compared;
+    }
+    // Gated costs: Inf at a random half of the places (a block of four is
+    // then mostly mixed), and now and then one NaN among them.
+    for (int trial = 0; trial < 200; ++trial) {
+      int M = 1 + static_cast<int>(rng() % 24), N = 1 + static_cast<int>(rng() % 24);
+      std::vector<double> C(static_cast<size_t>(M) * N);
+      for (double &x : C) x = rng() % 2 == 0 ? INFINITY : base(kind);
+      if (trial % 4 == 0) C[rng() % C.size()] = NAN;
       expectSummary(C, M, N, mexhost::matrixLiteral(C, M, N));
       ++compared;
     }
