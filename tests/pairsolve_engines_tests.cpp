@@ -770,7 +770,7 @@ TEST(PairsolveEngines, OneSpecialCostAtEveryPlace) {
 TEST(PairsolvePlan, OrderOfEngines) {
   using E = Engine;
   // steps: the largest finite cost in units of the costs' grid (many: no
-  // ties to fear; few values for K pairs: at most K^2 / 2 or K^3 / 1000,
+  // ties to fear; few values for K pairs: at most K^2 / 5 or K^3 / 1000,
   // whichever is more; very few: at most K).
   constexpr double many = 1e12;
   struct Expected {
@@ -847,9 +847,14 @@ TEST(PairsolvePlan, OrderOfEngines) {
       {E::automatic, true, false, false, many, 100, 25, {E::unique, E::exact, E::dense}},
       {E::automatic, true, false, false, many, 51, 50, {E::exact, E::unique, E::dense}},
       {E::automatic, false, false, true, many, 5, 5, {E::unique, E::exact, E::grid, E::dense}},
-      {E::automatic, false, false, true, 10, 5, 5, {E::exact, E::grid, E::dense}},
-      {E::automatic, false, false, true, 13, 5, 5, {E::unique, E::exact, E::grid, E::dense}},
+      {E::automatic, false, false, true, 6, 5, 5, {E::unique, E::exact, E::grid, E::dense}},
       {E::automatic, false, false, true, 100, 50, 50, {E::exact, E::grid, E::dense}},
+      {E::automatic, false, false, true, 500, 50, 50, {E::exact, E::grid, E::dense}},
+      {E::automatic, false, false, true, 501, 50, 50, {E::unique, E::exact, E::grid, E::dense}},
+      {E::automatic, false, false, true, 1000, 50, 50, {E::unique, E::exact, E::grid, E::dense}},
+      {E::automatic, false, false, true, 500, 100, 50, {E::exact, E::grid, E::hybrid, E::dense}},
+      {E::automatic, false, false, true, 501, 100, 50,
+       {E::unique, E::exact, E::grid, E::hybrid, E::dense}},
       {E::automatic, false, false, true, 10, 20, 20, {E::dense}},
       {E::automatic, true, false, true, 10, 64, 64, {E::dense}},
       {E::automatic, false, false, false, many, 1, 4096,
