@@ -38,10 +38,11 @@
 // time; 1300-by-1950 and 2000-by-4000 fail). Then, by size and shape:
 // - The unique engine goes first (integers and rand included) on matrices
 //   of at most kUniqueFirstElements elements and on oblong ones, unless
-//   the costs take few values (fewValues: at most K^2 / 5 or K^3 / 1000
-//   steps of their grid for K pairs, whichever is more, such as integers
-//   0..1000 from 71 pairs or 0..10^6 from 1000), where ties make its proof
-//   fail too often for its search to pay. Measured (host-free): on 20-by-20
+//   the costs take few values (fewValues: at most K^2 / 5, K^2 / 2 on
+//   oblong matrices, or K^3 / 1000 steps of their grid for K pairs,
+//   whichever is more, such as integers 0..1000 from 71 pairs, 45 on
+//   oblong ones, or 0..10^6 from 1000), where ties make its proof fail too
+//   often for its search to pay. Measured (host-free): on 20-by-20
 //   it takes about half the exact or grid engine's time, on 50-by-50 0.7
 //   to 1, on 100-by-100 and 200-by-200 1 to 2.3 (there the potential
 //   engine goes first); on 100-by-50 to 2000-by-1000 and 100-by-200 to
@@ -89,13 +90,17 @@ constexpr double kUniqueAspect = 1.5;
 // Up to this many elements the unique engine goes first on square
 // matrices too.
 constexpr std::int64_t kUniqueFirstElements = 2500;
-// Costs of at most K^2 / kTiesPerSquare or K^3 / kTiesDivisor steps of
-// their grid, whichever is more, count as few values for K pairs.
-// Measured on square integer costs (host-free): the unique engine takes
-// 0.4 to 0.55 of the exact engine's time and certifies 12 to 17 of 20
-// matrices at 0.2 K^2 steps (20 to 50 pairs), more above, fewer below
-// (integers 0..1000: 18 of 20 at 50 pairs, 14 at 70, 12 at 100).
+// Costs of at most K^2 / kTiesPerSquare (square) or K^2 /
+// kOblongTiesPerSquare (oblong), or K^3 / kTiesDivisor steps of their
+// grid, whichever is more, count as few values for K pairs. Measured on
+// integer costs (host-free): on square matrices of 20 to 50 pairs the
+// unique engine takes 0.4 to 0.55 of the exact engine's time and
+// certifies 12 to 17 of 20 at 0.2 K^2 steps, more above (integers
+// 0..1000: 18 of 20 at 50 pairs, 14 at 70, 12 at 100); oblong ones tie
+// more often (their lines left unpaired offer every tie of the lines'
+// least costs): integers 0..1000 certify 4 to 10 of 20 at 50 pairs.
 constexpr double kTiesPerSquare = 5.0;
+constexpr double kOblongTiesPerSquare = 2.0;
 constexpr double kTiesDivisor = 1000.0;
 
 // The number of steps of the costs' grid up to their largest finite one (0
@@ -106,9 +111,10 @@ inline double gridSteps(const CostSummary &summary) {
 }
 
 // Whether the finite costs take so few values that K pairs likely tie.
-inline bool fewValues(const CostSummary &summary, int K) {
+inline bool fewValues(const CostSummary &summary, int K, bool oblong) {
   const double k = static_cast<double>(K);
-  return gridSteps(summary) <= std::fmax(k * k / kTiesPerSquare, k * k * k / kTiesDivisor);
+  const double perSquare = oblong ? kOblongTiesPerSquare : kTiesPerSquare;
+  return gridSteps(summary) <= std::fmax(k * k / perSquare, k * k * k / kTiesDivisor);
 }
 
 struct Plan {
@@ -145,7 +151,7 @@ Plan plan(const CostSummary &summary, Engine request, int M, int N) {
       (K <= kPlannedUniquePairs && elements <= kUniqueElements) ||
       (oblong && K <= kPlannedOblongUniquePairs && elements <= kOblongUniqueElements);
   const bool uniqueFirst =
-      uniqueFits && (elements <= kUniqueFirstElements || oblong) && !fewValues(summary, K);
+      uniqueFits && (elements <= kUniqueFirstElements || oblong) && !fewValues(summary, K, oblong);
   const bool finiteIntegers = summary.integral && !summary.anyNonFinite;
   if (uniqueFits && !summary.anyNaN && (uniqueFirst || !finiteIntegers)) {
     // The unique engine goes first, or just before the hybrid engine (the

@@ -770,8 +770,8 @@ TEST(PairsolveEngines, OneSpecialCostAtEveryPlace) {
 TEST(PairsolvePlan, OrderOfEngines) {
   using E = Engine;
   // steps: the largest finite cost in units of the costs' grid (many: no
-  // ties to fear; few values for K pairs: at most K^2 / 5 or K^3 / 1000,
-  // whichever is more; very few: at most K).
+  // ties to fear; few values for K pairs: at most K^2 / 5 (oblong: K^2 / 2)
+  // or K^3 / 1000, whichever is more; very few: at most K).
   constexpr double many = 1e12;
   struct Expected {
     E request;
@@ -852,8 +852,8 @@ TEST(PairsolvePlan, OrderOfEngines) {
       {E::automatic, false, false, true, 500, 50, 50, {E::exact, E::grid, E::dense}},
       {E::automatic, false, false, true, 501, 50, 50, {E::unique, E::exact, E::grid, E::dense}},
       {E::automatic, false, false, true, 1000, 50, 50, {E::unique, E::exact, E::grid, E::dense}},
-      {E::automatic, false, false, true, 500, 100, 50, {E::exact, E::grid, E::hybrid, E::dense}},
-      {E::automatic, false, false, true, 501, 100, 50,
+      {E::automatic, false, false, true, 1250, 100, 50, {E::exact, E::grid, E::hybrid, E::dense}},
+      {E::automatic, false, false, true, 1251, 100, 50,
        {E::unique, E::exact, E::grid, E::hybrid, E::dense}},
       {E::automatic, false, false, true, 10, 20, 20, {E::dense}},
       {E::automatic, true, false, true, 10, 64, 64, {E::dense}},
