@@ -142,6 +142,11 @@ struct LowestBits {
   }
 };
 
+// x where finite is set (all ones), fill elsewhere.
+inline __m128d finiteOr(__m128d finite, __m128d x, __m128d fill) {
+  return _mm_or_pd(_mm_and_pd(finite, x), _mm_andnot_pd(finite, fill));
+}
+
 // checkCosts on rows [0, end) of column c, four at a time (end a multiple
 // of four); kWide: lines are rows. kIntegral: the costs are integers so
 // far, so each is tested. kSmall (with kIntegral): and below 2^52 so far,
@@ -151,11 +156,9 @@ struct LowestBits {
 // is every x + 2^52 is exact and has the exponent of 2^52 (then so has
 // their or); the function returns whether it held (false: run the column
 // again without kSmall). Blocks holding a NaN go one cost at a time;
-// infinite costs are masked out of the block's statistics. Without kSmall the grid gathers in lowestBits, which
-// checkCosts takes into finestBit once, after the last column.
+// infinite costs are masked out of the block's statistics.
 template <bool kWide, bool kIntegral, bool kSmall>
-bool checkColumn(CostSummary &summary, LowestBits &lowestBits, const double *costs, int c,
-                 int end) {
+bool checkColumn(CostSummary &summary, const double *costs, int c, int end) {
   static_assert(kIntegral || !kSmall, "kSmall tests integers");
   const __m128d zero = _mm_setzero_pd();
   const __m128d shifter = _mm_set1_pd(kIntegerShifter);
@@ -163,6 +166,7 @@ bool checkColumn(CostSummary &summary, LowestBits &lowestBits, const double *cos
   __m128d shiftedBits = shifter;      // the exponent of 2^52, no mantissa bits
   __m128d least = _mm_set1_pd(kInf);  // of the column: tells negative costs
   __m128d most = _mm_set1_pd(-kInf);
+  LowestBits lowestBits;
   // One block of four costs: lo/hi for the least, up for the largest, and
   // grid for the integer test and the grid (each the costs themselves,
   // when every one is finite).
@@ -218,11 +222,9 @@ bool checkColumn(CostSummary &summary, LowestBits &lowestBits, const double *cos
     for (int j = 0; j < 4; ++j) {
       if (!(finite >> j & 1)) summary.lineNonFinite[kWide ? r + j : c] = 1;
     }
-    block(r, _mm_or_pd(_mm_and_pd(finiteLow, low), _mm_andnot_pd(finiteLow, infinity)),
-          _mm_or_pd(_mm_and_pd(finiteHigh, high), _mm_andnot_pd(finiteHigh, infinity)),
-          _mm_or_pd(_mm_and_pd(finiteLow, low), _mm_andnot_pd(finiteLow, minusInfinity)),
-          _mm_or_pd(_mm_and_pd(finiteHigh, high), _mm_andnot_pd(finiteHigh, minusInfinity)),
-          _mm_and_pd(finiteLow, low), _mm_and_pd(finiteHigh, high));
+    block(r, finiteOr(finiteLow, low, infinity), finiteOr(finiteHigh, high, infinity),
+          finiteOr(finiteLow, low, minusInfinity), finiteOr(finiteHigh, high, minusInfinity),
+          finiteOr(finiteLow, low, zero), finiteOr(finiteHigh, high, zero));
   }
   double leastLane = lesserLane(least);
   summary.negative = summary.negative || leastLane < 0.0;
@@ -232,7 +234,10 @@ bool checkColumn(CostSummary &summary, LowestBits &lowestBits, const double *cos
     double mostLane = largerLane(most);
     if (mostLane > summary.lineLargest[c]) summary.lineLargest[c] = mostLane;
   }
-  if (!kSmall) return true;
+  if (!kSmall) {
+    lowestBits.finish(summary.finestBit);
+    return true;
+  }
   std::uint64_t lanes[2];
   _mm_storeu_si128(reinterpret_cast<__m128i *>(lanes), _mm_castpd_si128(shiftedBits));
   std::uint64_t shifted = lanes[0] | lanes[1];
@@ -248,17 +253,16 @@ bool checkColumn(CostSummary &summary, LowestBits &lowestBits, const double *cos
 // costs so far allow; small: every cost read four at a time so far is an
 // integer below 2^52 (cleared here when one is not).
 template <bool kWide>
-void checkColumnOf(CostSummary &summary, LowestBits &lowestBits, bool &small, const double *costs,
-                   int c, int end) {
+void checkColumnOf(CostSummary &summary, bool &small, const double *costs, int c, int end) {
   if (!summary.integral) {
-    checkColumn<kWide, false, false>(summary, lowestBits, costs, c, end);
+    checkColumn<kWide, false, false>(summary, costs, c, end);
   } else if (!small) {
-    checkColumn<kWide, true, false>(summary, lowestBits, costs, c, end);
-  } else if (!checkColumn<kWide, true, true>(summary, lowestBits, costs, c, end)) {
+    checkColumn<kWide, true, false>(summary, costs, c, end);
+  } else if (!checkColumn<kWide, true, true>(summary, costs, c, end)) {
     // Every statistic is a least, a largest or a flag: a second reading of
     // the column leaves them as they are and adds the grid.
     small = false;
-    checkColumn<kWide, false, false>(summary, lowestBits, costs, c, end);
+    checkColumn<kWide, false, false>(summary, costs, c, end);
   }
 }
 #endif
@@ -288,25 +292,19 @@ bool checkCosts(const double *C, int M, int N, Scratch &scratch, CostSummary *su
     summary->lineNonFinite[i] = 0;
   }
   bool small = true;
-#if defined(__SSE2__)
-  LowestBits lowestBits;  // the grid of the columns read without kSmall
-#endif
   for (int c = 0; c < N && !summary->negative; ++c) {
     const double *costs = C + at(0, c, M);
     int r = 0;
 #if defined(__SSE2__)
     r = M - M % 4;
     if (wide) {
-      checkColumnOf<true>(*summary, lowestBits, small, costs, c, r);
+      checkColumnOf<true>(*summary, small, costs, c, r);
     } else {
-      checkColumnOf<false>(*summary, lowestBits, small, costs, c, r);
+      checkColumnOf<false>(*summary, small, costs, c, r);
     }
 #endif
     for (; r < M; ++r) checkCost(*summary, costs[r], wide ? r : c);
   }
-#if defined(__SSE2__)
-  lowestBits.finish(summary->finestBit);
-#endif
   for (int i = 0; i < lines; ++i) {
     if (summary->lineLargest[i] > summary->largestFinite) {
       summary->largestFinite = summary->lineLargest[i];

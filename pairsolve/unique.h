@@ -392,8 +392,8 @@ double arcPassIn(const SideView &view, const Search &s, double guess, ArcPass &p
     }
   }
 #if defined(__SSE2__)
-  double lanes = lesserLane(lowest);
-  if (lanes < least) least = lanes;
+  double lanesLeast = lesserLane(lowest);
+  if (lanesLeast < least) least = lanesLeast;
 #endif
   return least;
 }
@@ -498,8 +498,7 @@ SolveOutcome solveUnique(Scratch &scratch, double *assignment, const double *C, 
   // A start: each left item's price is its least cost (every reduced cost
   // stays at least 0), and it takes that right item when still free; the
   // augmentations pair the rest.
-  int *freeItems = scratch.take<int>(L);
-  int *best = freeItems;  // borrowed: each left item's right item of least cost
+  int *best = scratch.take<int>(L);  // each left item's right item of least cost
   leastPerLeft(view, s.p, best);
   for (int i = 0; i < L; ++i) {
     if (best[i] == kNone) return SolveOutcome::inexact;  // no finite cost
@@ -508,6 +507,7 @@ SolveOutcome solveUnique(Scratch &scratch, double *assignment, const double *C, 
       s.rightOf[i] = best[i];
     }
   }
+  int *freeItems = scratch.take<int>(L);
   int freeCount = 0;
   for (int i = 0; i < L; ++i) {
     if (s.rightOf[i] == kNone) freeItems[freeCount++] = i;
