@@ -133,10 +133,11 @@ bool exactBounds(ExactEngine &e, const CostSummary &summary, bool nanForbidden) 
 
 // Solves C with the exact policy when exactBounds admits it (else inexact);
 // writes the assignment vector when the steps complete. substitute stands
-// for the non-finite costs (NaN among them only with nanForbidden).
+// for the non-finite costs (NaN among them only with nanForbidden). Finds
+// the costs' grid when the check left it out.
 SolveOutcome solveExact(Scratch &scratch, double *assignment, const double *C, int M, int N,
-                        double substitute, const CostSummary &summary, bool nanForbidden,
-                        int slots) {
+                        double substitute, CostSummary &summary, bool nanForbidden, int slots) {
+  completeGrid(summary, C, M, N);
   ScratchScope part(scratch);
   ExactPolicy policy;
   policy.substitute = substitute;

@@ -182,13 +182,15 @@ bool gridCertificate(const GridEngine &e, const GridValue *rowStart, const GridV
 
 // Solves C, finite and not all integers, with the grid engine: inexact when
 // the costs are not on a grid it takes, or when its check fails (then
-// nothing is written); otherwise writes the assignment vector.
+// nothing is written); otherwise writes the assignment vector. Finds the
+// costs' grid when the check left it out.
 SolveOutcome solveGrid(Scratch &scratch, double *assignment, const double *C, int M, int N,
-                       const CostSummary &summary, int slots, GridReport *report) {
+                       CostSummary &summary, int slots, GridReport *report) {
   *report = GridReport();
   if (M == 0 || N == 0 || summary.anyNonFinite || !(summary.largestFinite > 0.0)) {
     return SolveOutcome::inexact;
   }
+  completeGrid(summary, C, M, N);
   int k = gridExponent(summary.largestFinite);
   if (k < kGridLeastExponent || k > kGridLargestExponent || !gridAdmits(summary, k)) {
     return SolveOutcome::inexact;

@@ -103,18 +103,13 @@ constexpr double kTiesPerSquare = 5.0;
 constexpr double kOblongTiesPerSquare = 2.0;
 constexpr double kTiesDivisor = 1000.0;
 
-// The number of steps of the costs' grid up to their largest finite one (0
-// when no finite cost is above zero).
-inline double gridSteps(const CostSummary &summary) {
-  if (summary.finestBit == kNoCostBit) return 0.0;
-  return summary.largestFinite / std::ldexp(1.0, summary.finestBit);
-}
-
-// Whether the finite costs take so few values that K pairs likely tie.
-inline bool fewValues(const CostSummary &summary, int K, bool oblong) {
+// Whether the finite costs of the M-by-N matrix C take so few values that
+// K pairs likely tie.
+inline bool fewValues(CostSummary &summary, const double *C, int M, int N, int K, bool oblong) {
   const double k = static_cast<double>(K);
   const double perSquare = oblong ? kOblongTiesPerSquare : kTiesPerSquare;
-  return gridSteps(summary) <= std::fmax(k * k / perSquare, k * k * k / kTiesDivisor);
+  return gridStepsAtMost(summary, C, M, N,
+                         std::fmax(k * k / perSquare, k * k * k / kTiesDivisor));
 }
 
 struct Plan {
@@ -122,9 +117,10 @@ struct Plan {
   int count;
 };
 
-// The engines to try, in order, for M-by-N costs summarized by summary and
-// the request.
-Plan plan(const CostSummary &summary, Engine request, int M, int N) {
+// The engines to try, in order, for the M-by-N costs C summarized by
+// summary and the request. C is read only while the summary's grid is
+// pending (gridStepsAtMost).
+Plan plan(CostSummary &summary, const double *C, Engine request, int M, int N) {
   switch (request) {
     case Engine::dense: return {{Engine::dense}, 1};
     case Engine::exact: return {{Engine::exact}, 1};
@@ -135,7 +131,7 @@ Plan plan(const CostSummary &summary, Engine request, int M, int N) {
   }
   const std::int64_t elements = static_cast<std::int64_t>(M) * N;
   const int K = M < N ? M : N;
-  if (elements <= kDenseElements && !summary.anyNaN && gridSteps(summary) <= K) {
+  if (elements <= kDenseElements && !summary.anyNaN && gridStepsAtMost(summary, C, M, N, K)) {
     return {{Engine::dense}, 1};
   }
   Plan automatic;
@@ -151,7 +147,8 @@ Plan plan(const CostSummary &summary, Engine request, int M, int N) {
       (K <= kPlannedUniquePairs && elements <= kUniqueElements) ||
       (oblong && K <= kPlannedOblongUniquePairs && elements <= kOblongUniqueElements);
   const bool uniqueFirst =
-      uniqueFits && (elements <= kUniqueFirstElements || oblong) && !fewValues(summary, K, oblong);
+      uniqueFits && (elements <= kUniqueFirstElements || oblong) &&
+      !fewValues(summary, C, M, N, K, oblong);
   const bool finiteIntegers = summary.integral && !summary.anyNonFinite;
   if (uniqueFits && !summary.anyNaN && (uniqueFirst || !finiteIntegers)) {
     // The unique engine goes first, or just before the hybrid engine (the

@@ -82,7 +82,7 @@ void computeassignmentcost(double *assignment, double *cost, const double *C, in
 // NaN costs are replaced by the substitute like infinite ones; otherwise
 // they are left in place. The outputs are zero on entry.
 SolveOutcome solve(Scratch &scratch, double *assignment, double *cost, const double *C, int M,
-                   int N, const CostSummary &summary, bool nanForbidden, Engine request,
+                   int N, CostSummary &summary, bool nanForbidden, Engine request,
                    const Capacities &capacities, Engine *solvedBy) {
   std::int64_t E = static_cast<std::int64_t>(M) * N;
   double substitute = 0.0;
@@ -93,7 +93,7 @@ SolveOutcome solve(Scratch &scratch, double *assignment, double *cost, const dou
         F > 0.0 ? (F * kSubstituteFactor) * static_cast<double>(E) : kSubstituteWhenAllZero;
   }
   SolveOutcome outcome = SolveOutcome::inexact;
-  Plan order = plan(summary, request, M, N);
+  Plan order = plan(summary, C, request, M, N);
   for (int i = 0; i < order.count && outcome == SolveOutcome::inexact; ++i) {
     Engine engine = order.engines[i];
     *solvedBy = engine;

@@ -874,7 +874,8 @@ TEST(PairsolvePlan, OrderOfEngines) {
     summary.integral = x.integral;
     summary.largestFinite = x.steps;
     summary.finestBit = 0;
-    Plan order = plan(summary, x.request, x.M, x.N);
+    summary.gridPending = false;
+    Plan order = plan(summary, nullptr, x.request, x.M, x.N);
     std::vector<E> engines(order.engines, order.engines + order.count);
     std::string what = "request " + std::to_string(static_cast<int>(x.request)) + ", " +
                        std::to_string(x.M) + "-by-" + std::to_string(x.N) +

@@ -381,6 +381,21 @@ void expectSummary(const std::vector<double> &C, int M, int N, const std::string
   EXPECT_EQ(summary.anyNaN, expected.anyNaN) << what;
   EXPECT_FALSE(summary.negative) << what;
   EXPECT_EQ(summary.integral, expected.integral) << what;
+  // The grid: left for later on small matrices of non-integers; the plan's
+  // question on it answered either way, then the grid itself.
+  EXPECT_EQ(summary.gridPending,
+            static_cast<std::int64_t>(M) * N <= kDeferredGridElements && !expected.integral)
+      << what;
+  const double steps = expected.finestBit == INT_MAX
+                           ? 0.0
+                           : expected.largestFinite / std::ldexp(1.0, expected.finestBit);
+  for (double most : {0.5, 1.0, 3.0, 100.0, 0x1p20, 0x1p52, steps, std::nextafter(steps, 0.0)}) {
+    CostSummary probe = summary;
+    EXPECT_EQ(gridStepsAtMost(probe, C.data(), M, N, most), steps <= most)
+        << what << ", at most " << most << " steps (" << steps << ")";
+  }
+  completeGrid(summary, C.data(), M, N);
+  EXPECT_FALSE(summary.gridPending) << what;
   EXPECT_EQ(summary.finestBit, expected.finestBit) << what;
   for (size_t i = 0; i < expected.least.size(); ++i) {
     EXPECT_EQ(summary.lineLeast[i], expected.least[i]) << what << ", line " << i;
@@ -467,6 +482,17 @@ TEST(PairsolveCostSummary, MatchesPlainLoops) {
       for (double &x : C) x = rng() % 2 == 0 ? INFINITY : base(kind);
       if (trial % 4 == 0) C[rng() % C.size()] = NAN;
       expectSummary(C, M, N, mexhost::matrixLiteral(C, M, N));
+      ++compared;
+    }
+    // Beyond kDeferredGridElements, where the check gathers the grid of
+    // every kind of costs itself.
+    for (int trial = 0; trial < 6; ++trial) {
+      int M = 65 + static_cast<int>(rng() % 20), N = 65 + static_cast<int>(rng() % 20);
+      std::vector<double> C(static_cast<size_t>(M) * N);
+      for (double &x : C) x = base(kind);
+      for (int k = 0; k < 2; ++k) C[rng() % C.size()] = specials[rng() % std::size(specials)];
+      expectSummary(C, M, N, std::to_string(M) + "-by-" + std::to_string(N) + " kind " +
+                                 std::to_string(kind) + " trial " + std::to_string(trial));
       ++compared;
     }
   }
