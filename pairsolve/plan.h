@@ -108,8 +108,8 @@ constexpr double kTiesDivisor = 1000.0;
 inline bool fewValues(CostSummary &summary, const double *C, int M, int N, int K, bool oblong) {
   const double k = static_cast<double>(K);
   const double perSquare = oblong ? kOblongTiesPerSquare : kTiesPerSquare;
-  return gridStepsAtMost(summary, C, M, N,
-                         std::fmax(k * k / perSquare, k * k * k / kTiesDivisor));
+  const double square = k * k / perSquare, cube = k * k * k / kTiesDivisor;
+  return gridStepsAtMost(summary, C, M, N, square > cube ? square : cube);
 }
 
 struct Plan {

@@ -58,6 +58,25 @@ constexpr std::int64_t kDeferredGridElements = 4096;
 // The sign and exponent bits of x + 2^52 for x in [0, 2^52).
 constexpr std::uint64_t kShiftedExponent = 0x433;
 
+// The least positive normal double.
+constexpr double kLeastNormal = 0x1p-1022;
+constexpr int kExponentBias = 1023;
+
+// The exponent e of a positive normal double x: 2^e <= x < 2^(e + 1).
+inline int normalExponent(double x) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  return static_cast<int>((bits >> kMantissaBits) & kExponentMask) - kExponentBias;
+}
+
+// 2^e, for e from -1022 to 1023.
+inline double powerOfTwo(int e) {
+  std::uint64_t bits = static_cast<std::uint64_t>(e + kExponentBias) << kMantissaBits;
+  double power;
+  std::memcpy(&power, &bits, sizeof power);
+  return power;
+}
+
 // The exponent of the lowest set bit of a finite non-zero double: x is an
 // integer multiple of 2^(that exponent), and of no finer power of two.
 inline int lowestBitExponent(double x) {
@@ -381,18 +400,21 @@ inline double gridSteps(const CostSummary &summary) {
 // test mostly ends at the first costs; otherwise (or with 2^-b beyond the
 // doubles) the grid is found.
 bool gridStepsAtMost(CostSummary &summary, const double *C, int M, int N, double steps) {
-  constexpr int kLeastExponent = -1022;  // 2^-b must be a double
+  constexpr int kLeastExponent = -1022;  // 2^b and 2^-b normal doubles
   constexpr int kMostExponent = 1022;
-  if (summary.gridPending && summary.largestFinite > 0.0 && steps >= 1.0 &&
-      steps < kIntegerShifter) {
-    const double largest = summary.largestFinite;
-    // largest / 2^b is more than steps at b = ilogb(largest) - ilogb(steps)
-    // - 1, and at most steps two exponents on: the loop ends on the least b.
-    int b = std::ilogb(largest) - std::ilogb(steps) - 1;
-    while (std::ldexp(largest, -b) > steps) ++b;
-    if (b >= kLeastExponent && b <= kMostExponent) {
-      const double power = std::ldexp(1.0, b);
-      const double scale = 1.0 / power;
+  const double largest = summary.largestFinite;
+  if (summary.gridPending && largest >= kLeastNormal && steps >= 1.0 && steps < kIntegerShifter) {
+    // largest / 2^b is more than steps at b = exponent(largest) -
+    // exponent(steps) - 1, and at most steps two exponents on: the loop
+    // ends on the least b.
+    int b = normalExponent(largest) - normalExponent(steps) - 1;
+    if (b >= kLeastExponent && b + 2 <= kMostExponent) {
+      double scale = powerOfTwo(-b);
+      while (largest * scale > steps) {
+        ++b;
+        scale *= 0.5;
+      }
+      const double power = powerOfTwo(b);
       const std::int64_t E = static_cast<std::int64_t>(M) * N;
       for (std::int64_t e = 0; e < E; ++e) {
         const double x = C[e];
