@@ -117,10 +117,9 @@ end
 end
 
 function compile_octave(root, folder, name, sources, includes, words, api)
-% mkoctfile --mex with our flags (-O3, as the package and the CMake release
-% build); the compiler flags go through CXXFLAGS. Our version function
-% reports words.release and the size family's word.
-flags = [strtrim(mkoctfile('-p', 'CXXFLAGS')) ' -O3 -ffp-contract=off -fno-fast-math -fvisibility=hidden'];
+% mkoctfile --mex with our flags; the compiler flags go through CXXFLAGS.
+% Our version function reports words.release and the size family's word.
+flags = [strtrim(mkoctfile('-p', 'CXXFLAGS')) ' -ffp-contract=off -fno-fast-math -fvisibility=hidden'];
 saved = getenv('CXXFLAGS');
 setenv('CXXFLAGS', flags);
 restore = onCleanup(@() setenv('CXXFLAGS', saved));
