@@ -64,7 +64,6 @@
 #ifndef PAIRSOLVE_PLAN_H
 #define PAIRSOLVE_PLAN_H
 
-#include <cmath>
 #include <cstdint>
 
 #include "summary.h"

@@ -375,9 +375,9 @@ void completeGrid(CostSummary &summary, const double *C, int M, int N) {
   lowestBits.finish(finest);
 #endif
   for (; e < E; ++e) {
-    if (std::isfinite(C[e]) && C[e] != 0.0 && lowestBitExponent(C[e]) < finest) {
-      finest = lowestBitExponent(C[e]);
-    }
+    if (!std::isfinite(C[e]) || C[e] == 0.0) continue;
+    const int bit = lowestBitExponent(C[e]);
+    if (bit < finest) finest = bit;
   }
   summary.finestBit = finest;
   summary.gridPending = false;
