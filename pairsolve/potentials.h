@@ -236,6 +236,35 @@ struct SummaryBuild {
   V tail;
 };
 
+#if defined(__SSE2__)
+// The first slot of the largest of 8 or 16 values: the largest by pairs,
+// then that slot from the pairs' equality masks. Neither step branches on
+// the values (a search for the slot did, and missed its guess about as
+// often as not), and both are written out so that -O2 leaves no loop.
+inline __m128d largestOfFourPairs(const double *values) {
+  return _mm_max_pd(_mm_max_pd(_mm_loadu_pd(values), _mm_loadu_pd(values + 2)),
+                    _mm_max_pd(_mm_loadu_pd(values + 4), _mm_loadu_pd(values + 6)));
+}
+inline unsigned equalInFourPairs(const double *values, __m128d value) {
+  return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(values), value)) |
+                               _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(values + 2), value)) << 2 |
+                               _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(values + 4), value)) << 4 |
+                               _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(values + 6), value)) << 6);
+}
+// The slot from the equality masks; the last slot stands in should none
+// hold it (one always does: the slots hold no NaN).
+template <int kSlots>
+inline int firstLargestSlot(const double *values) {
+  static_assert(kSlots == 8 || kSlots == 16, "8 or 16 slots");
+  __m128d most = largestOfFourPairs(values);
+  if (kSlots == 16) most = _mm_max_pd(most, largestOfFourPairs(values + 8));
+  most = _mm_max_pd(most, _mm_shuffle_pd(most, most, 1));
+  unsigned at = equalInFourPairs(values, most);
+  if (kSlots == 16) at |= equalInFourPairs(values + 8, most) << 8;
+  return __builtin_ctz(at | 1u << (kSlots - 1));
+}
+#endif
+
 // Row r, of reduced cost reduced below the threshold, enters the summary;
 // when every slot was taken, the row with the largest reduced cost leaves
 // for the tail.
@@ -255,6 +284,16 @@ void summaryInsert(SummaryBuild<V> &build, int r, V reduced) {
     V threshold = build.reduced[0];
 #if defined(__SSE2__)
     if constexpr (std::is_same<V, double>::value) {
+      if (build.slots == kSummarySlots) {
+        build.largest = firstLargestSlot<kSummarySlots>(build.reduced);
+        build.threshold = build.reduced[build.largest];
+        return;
+      }
+      if (build.slots == kMaxSummarySlots) {
+        build.largest = firstLargestSlot<kMaxSummarySlots>(build.reduced);
+        build.threshold = build.reduced[build.largest];
+        return;
+      }
       if (build.slots % 2 == 0) {
         // The largest value two lanes at a time, then its first slot.
         __m128d most = _mm_loadu_pd(build.reduced);
