@@ -24,7 +24,10 @@ counts, and calls of a fraction of a millisecond are not timed one by one
 timed in ROUNDS rounds, pairsolve then scipy in each, and each side keeps
 its quicker round per matrix: on a shared machine a burst of load that
 slows one side of one round (20-by-20 ratios moved by 1.6 times between
-runs) does not decide the cell.
+runs) does not decide the cell. Each round passes over every cell before
+the next begins, so that a slow spell of the machine, which can last
+minutes (Octave's trivial call took 1.6 times as long in one), lands on
+one round of a cell rather than on all of them.
 
 Prints, per cell, the median over its instances of ours / scipy's time
 (below 1: pairsolve is faster) and the worst instance; then, for the cells
@@ -148,11 +151,13 @@ def main():
     os.makedirs(work, exist_ok=True)
     load, env = install_package(build)
 
-    # Cell by cell: the matrices, pairsolve on them in one Octave process,
-    # then scipy on the same matrices, so both see about the same load.
+    # The matrices of every cell first; then each round passes over every
+    # cell: pairsolve on the cell's matrices in one Octave process, then
+    # scipy on the same matrices, so both see about the same load. A slow
+    # spell of the machine (it can last minutes) then costs a cell one round,
+    # not all of them.
     here = os.path.dirname(os.path.abspath(__file__))
-    entries = []
-    ours = {}
+    grid = []
     for (m, n) in cells(quick):
         for family in FAMILIES:
             cell = []
@@ -165,28 +170,33 @@ def main():
                         break
                 file = os.path.join(work, f"{family}_{m}x{n}_{i}.bin")
                 C.flatten(order="F").tofile(file)
-                cell.append(dict(family=family, m=m, n=n, file=file, calls=calls_for(C), C=C))
+                cell.append(dict(family=family, m=m, n=n, file=file, calls=calls_for(C)))
+            grid.append(cell)
+    ours = {}
+    for _ in range(ROUNDS):
+        for cell in grid:
             manifest = os.path.join(work, "manifest.txt")
             results = os.path.join(work, "results.txt")
             with open(manifest, "w") as f:
                 for e in cell:
-                    f.write(f"{e['file']} {m} {n} {e['calls']}\n")
-            for _ in range(ROUNDS):
-                subprocess.run(["octave-cli", "-f", "-q", "-H", "--no-gui", "--eval",
-                                load + f"addpath('{here}'); "
-                                f"pairsolve_sizes('{manifest}', '{results}')"],
-                               check=True, env=env, cwd=os.path.join(build, "bench", "pkg"))
-                for line in open(results):
-                    name, seconds, cost = line.split()
-                    if name in ours and ours[name][0] <= float(seconds):
-                        continue
-                    ours[name] = (float(seconds), float(cost))
-                for e in cell:
-                    seconds, e["scipy_cost"] = scipy_time(e["C"], e["calls"])
-                    e["scipy"] = min(seconds, e.get("scipy", seconds))
+                    f.write(f"{e['file']} {e['m']} {e['n']} {e['calls']}\n")
+            subprocess.run(["octave-cli", "-f", "-q", "-H", "--no-gui", "--eval",
+                            load + f"addpath('{here}'); "
+                            f"pairsolve_sizes('{manifest}', '{results}')"],
+                           check=True, env=env, cwd=os.path.join(build, "bench", "pkg"))
+            for line in open(results):
+                name, seconds, cost = line.split()
+                if name in ours and ours[name][0] <= float(seconds):
+                    continue
+                ours[name] = (float(seconds), float(cost))
             for e in cell:
-                del e["C"]
-                entries.append(e)
+                # Row-major, as the family made it: scipy copies any other
+                # layout on every call.
+                C = np.ascontiguousarray(
+                    np.fromfile(e["file"]).reshape((e["m"], e["n"]), order="F"))
+                seconds, e["scipy_cost"] = scipy_time(C, e["calls"])
+                e["scipy"] = min(seconds, e.get("scipy", seconds))
+    entries = [e for cell in grid for e in cell]
 
     report(entries, ours, plot)
     return 0
