@@ -175,6 +175,11 @@ constexpr int kCandidateShare = 8;
 // Summary slots per column (potentials.h) when the plug-in's default is
 // asked for and the matrix is not wider than tall.
 constexpr int kHybridSummarySlots = 16;
+#if defined(__SSE2__)
+static_assert(kHybridSummarySlots == kBranchFreeSlots,
+              "summaryInsert finds the largest slot without a branch for this many slots only "
+              "(potentials.h); measure both searches before changing either");
+#endif
 // Costs beyond this go to the dense engine.
 constexpr double kHybridMagnitudeLimit = 0x1p1000;
 // The scratch a hybrid solve takes, per row plus column and at least, its
