@@ -237,33 +237,43 @@ struct SummaryBuild {
 };
 
 #if defined(__SSE2__)
-// The first slot of the largest of 16 values: the largest by pairs, then
-// that slot from the pairs' equality masks, with no branch on the values
-// and no loop left at -O2. The hybrid engine's 16 slots (square and tall
-// matrices of off-grid costs) take it: there the search for the slot
-// missed its guess about as often as not, and 1000-by-1000 2-D distances
-// took 0.91 to 0.96 of the time with this. The 8 slots keep the search:
-// on the exact engine's integer costs (100-by-200) this took 1.5 times as
-// long. There the search's guess holds, and a guessed slot lets the
-// column's read go on before the slots' loads (which wait for the store
-// of the row just entered) complete; this makes the read wait for them.
-inline __m128d largestOfFourPairs(const double *values) {
-  return _mm_max_pd(_mm_max_pd(_mm_loadu_pd(values), _mm_loadu_pd(values + 2)),
-                    _mm_max_pd(_mm_loadu_pd(values + 4), _mm_loadu_pd(values + 6)));
+// Finding the slot of the largest reduced cost again, after a row took the
+// slot of the last largest. The slots are read a pair at a time, 8 bytes
+// at a time (slotPair): one 16-byte read over the slot just written cannot
+// take its value from the pending store and waits until the store
+// completes, about as long as the rest of the search. Read that way,
+// integer costs on the exact engine took 0.78 to 0.82 of the time at
+// 100-by-200 and 200-by-100, the same at 1000-by-1000 (without a host).
+//
+// The hybrid engine's 16 slots (square and tall matrices of off-grid
+// costs) then find the slot without a branch (firstLargestOfSixteen): the
+// largest by pairs, then that slot from the pairs' equality masks, with
+// no loop left at -O2. There the search for the slot missed its guess
+// about as often as not, and 1000-by-1000 2-D distances took 0.91 to 0.96
+// of the time with this. The 8 slots keep the search: on the exact
+// engine's integer costs (100-by-200) the same without a branch took 1.4
+// to 1.5 times as long. There the search's guess holds, and the column's
+// read goes on past a guessed slot without waiting for the largest value.
+inline __m128d slotPair(const double *values) {
+  return _mm_loadh_pd(_mm_load_sd(values), values + 1);
 }
-inline unsigned equalInFourPairs(const double *values, __m128d value) {
-  return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(values), value)) |
-                               _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(values + 2), value)) << 2 |
-                               _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(values + 4), value)) << 4 |
-                               _mm_movemask_pd(_mm_cmpeq_pd(_mm_loadu_pd(values + 6), value)) << 6);
+inline unsigned equalPair(__m128d pair, __m128d value) {
+  return static_cast<unsigned>(_mm_movemask_pd(_mm_cmpeq_pd(pair, value)));
 }
 constexpr int kBranchFreeSlots = 16;
 // The last slot stands in should no slot hold the largest (one always
 // does: the slots hold no NaN).
 inline int firstLargestOfSixteen(const double *values) {
-  __m128d most = _mm_max_pd(largestOfFourPairs(values), largestOfFourPairs(values + 8));
+  const __m128d p0 = slotPair(values), p1 = slotPair(values + 2);
+  const __m128d p2 = slotPair(values + 4), p3 = slotPair(values + 6);
+  const __m128d p4 = slotPair(values + 8), p5 = slotPair(values + 10);
+  const __m128d p6 = slotPair(values + 12), p7 = slotPair(values + 14);
+  __m128d most = _mm_max_pd(_mm_max_pd(_mm_max_pd(p0, p1), _mm_max_pd(p2, p3)),
+                            _mm_max_pd(_mm_max_pd(p4, p5), _mm_max_pd(p6, p7)));
   most = _mm_max_pd(most, _mm_shuffle_pd(most, most, 1));
-  unsigned at = equalInFourPairs(values, most) | equalInFourPairs(values + 8, most) << 8;
+  unsigned at = equalPair(p0, most) | equalPair(p1, most) << 2 | equalPair(p2, most) << 4 |
+                equalPair(p3, most) << 6 | equalPair(p4, most) << 8 | equalPair(p5, most) << 10 |
+                equalPair(p6, most) << 12 | equalPair(p7, most) << 14;
   return __builtin_ctz(at | 1u << (kBranchFreeSlots - 1));
 }
 #endif
@@ -294,9 +304,9 @@ void summaryInsert(SummaryBuild<V> &build, int r, V reduced) {
       }
       if (build.slots % 2 == 0) {
         // The largest value two lanes at a time, then its first slot.
-        __m128d most = _mm_loadu_pd(build.reduced);
+        __m128d most = slotPair(build.reduced);
         for (int k = 2; k < build.slots; k += 2) {
-          most = _mm_max_pd(_mm_loadu_pd(build.reduced + k), most);
+          most = _mm_max_pd(slotPair(build.reduced + k), most);
         }
         V value = largerLane(most);
         while (!(build.reduced[largest] == value)) ++largest;
